@@ -1,0 +1,352 @@
+// The looper's spine: start-up, the main loop that interleaves queue
+// records, window events and frame timing, and the ways out.
+#include "app/loop.h"
+
+#include <array>
+#include <cctype>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "gks/gks.h"
+#include "image/img_tool.h"
+#include "mqueue/mqueue.h"
+#include "util/files.h"
+#include "util/flag.h"
+#include "util/mess.h"
+#include "util/plt_tool.h"
+#include "util/resrc.h"
+#include "util/string.h"
+#include "util/system.h"
+
+namespace {
+
+LoopState state;
+
+// Queue keys and ports are the window number plus this offset; numbers
+// above kRawKeyLimit were given as keys and are turned back into windows.
+constexpr int kQueueOffset = 6496;
+constexpr int kRawKeyLimit = 1000;
+constexpr int kWindowTextMax = 39;
+constexpr float kPollSeconds = 0.2f;
+
+const int kTerminationSignals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
+
+// The icon: a strip of film, 48 x 48 bits in rows of 6 bytes, least
+// significant bit leftmost as X bitmaps are stored.
+constexpr std::array<unsigned char, GKS_ICON_BYTES> film_strip_icon() {
+  std::array<unsigned char, GKS_ICON_BYTES> bits{};
+  auto set = [&bits](int x, int y) { bits[y * 6 + x / 8] |= static_cast<unsigned char>(1u << (x % 8)); };
+  for (int y = 4; y < 44; y++) {
+    for (int x = 2; x < 46; x++) {
+      const bool edge = y < 11 || y >= 37;
+      const bool hole = edge && (x % 8 >= 3 && x % 8 <= 5) && ((y >= 6 && y <= 8) || (y >= 39 && y <= 41));
+      const bool frame_line = !edge && (x == 2 || x == 45 || x == 16 || x == 31 || y == 11 || y == 36);
+      const bool picture = !edge && !frame_line && (x + y) % 7 == 0;
+      if ((edge && !hole) || frame_line || picture) set(x, y);
+    }
+  }
+  return bits;
+}
+constexpr std::array<unsigned char, GKS_ICON_BYTES> kIcon = film_strip_icon();
+
+// A parse_string result, released when it goes.
+struct ParsedList {
+  int count = 0;
+  char **items = nullptr;
+  ParsedList() = default;
+  ParsedList(const ParsedList &) = delete;
+  ParsedList &operator=(const ParsedList &) = delete;
+  ~ParsedList() { free_parsed_array(count, items); }
+};
+
+// Runs each ";"-separated piece of a line as one command for sender.
+void run_pieces(int sender, const char *text) {
+  ParsedList pieces;
+  parse_string(text, ';', &pieces.count, &pieces.items);
+  for (int i = 0; i < pieces.count; i++) LOOP_process(sender, pieces.items[i]);
+}
+
+// A command made up by the looper itself, limited like its scratch line.
+void run_composed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void run_composed(const char *format, ...) {
+  char line[LOOP_LINE_MAX + 1];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  LOOP_process(-1, line);
+}
+
+// ---------------------------------------------------------------------------
+// Window number and queue.
+
+struct WindowChoice {
+  int number = 0;
+  bool attach = false;  // join an existing queue ("+N")
+};
+
+bool digit_at(const std::string &text, size_t i) {
+  return text.size() > i && std::isdigit(static_cast<unsigned char>(text[i]));
+}
+
+WindowChoice classify_window(const std::string &text) {
+  WindowChoice choice;
+  const char first = text.empty() ? '\0' : text[0];
+  if ((first == 'W' || first == 'w') && digit_at(text, 1)) {
+    choice.number = LOOP_int_value(text.c_str() + 1);
+  } else if (first == '+' && digit_at(text, 1)) {
+    choice.number = LOOP_int_value(text.c_str() + 1);
+    choice.attach = true;
+  } else if (digit_at(text, 0) || first == '-') {
+    choice.number = LOOP_int_value(text.c_str());
+  } else {
+    choice.number = -1;  // a name: no queue
+    return choice;
+  }
+  if (choice.number > kRawKeyLimit) choice.number -= kQueueOffset;
+  return choice;
+}
+
+void open_queue(bool attach) {
+  if (attach) {
+    state.qid = MQ_open(state.window_num);
+    if (state.qid != -1) return;
+  }
+  state.qid = MQ_create(state.window_num);
+  if (state.qid != -1) return;
+  MESS_print(MESS_ERROR, "LOOP_init: Unable to create message queue\n");
+  MESS_print(MESS_ERROR, "Either another zorazez programs is using this queue\n");
+  MESS_print(MESS_ERROR, "or it has not been deleted (use \"animctl -win %d clean\")\n", state.window_num);
+  ZYB_exit(14);
+}
+
+void install_cleanup() {
+  struct sigaction action {};
+  action.sa_handler = LOOP_cleanup;
+  sigemptyset(&action.sa_mask);
+  // A second signal must not start a second clean-up half-way through the first.
+  for (int s : kTerminationSignals) sigaddset(&action.sa_mask, s);
+  for (int s : kTerminationSignals) sigaction(s, &action, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up steps.
+
+void run_startup_commands() {
+  const char *commands = RES_get("command");
+  if (commands != nullptr) run_pieces(-1, commands);
+}
+
+void load_startup_images() {
+  ParsedList files;
+  RES_getvals("filename", &files.count, &files.items);
+  if (files.count < 1) return;
+
+  ImageRecord first;
+  IMG_init(&first);
+  gquery_image_file(files.items[0], &first);
+  run_composed("set size %dx%d", first.width, first.height);
+  if (RES_get("title") == nullptr) run_composed("set name %s", first.info);
+  IMG_free(&first);
+
+  LOOP_process(-1, "open");
+  for (int i = 0; i < files.count; i++) {
+    MESS_print(MESS_MESS, "Loading frame %d: %s\n", i, files.items[i]);
+    LOOP_process(-1, "create");
+    run_composed("ld %d %s", i, files.items[i]);
+    gupdate_window();
+  }
+}
+
+// The window information file: "zorazez.N" for W<N>, "zorazez.win" for a
+// lone W, the window text itself for names and "+N"; nothing for plain numbers.
+std::string info_file_name(const std::string &text) {
+  if (text.empty() || digit_at(text, 0) || text[0] == '-') return "";
+  if (text[0] == 'W' || text[0] == 'w')
+    return digit_at(text, 1) ? "zorazez." + std::to_string(state.window_num) : "zorazez.win";
+  return text;
+}
+
+void write_info_file(const std::string &window_text) {
+  const std::string name = info_file_name(window_text);
+  if (name.empty()) return;
+  char path[FILE_NAME_SIZE];
+  FILE_add_path(RES_get("file_path"), name.c_str(), path);
+  FILE *file = FILE_open(path, "w");
+  if (file == nullptr) {
+    MESS_print(MESS_WARN, "LOOP_init: Unable to write window information file: %s\n", path);
+    return;
+  }
+  std::fputs(LOOP_window_info(gget_draw_window()).c_str(), file);
+  FILE_close(file);
+}
+
+void move_to_background() {
+  // Both processes share the stdio buffers until the fork: what is buffered
+  // now would otherwise be written twice.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (ZYB_back_proc() != 0) return;
+  MQ_del(state.qid);
+  ZYB_exit(1);
+}
+
+// ---------------------------------------------------------------------------
+// Main loop.
+
+bool loop_wanted() {
+  return state.running >= LOOP_RUN && gget_input_mode() != 0 && gget_num_images() > 0 &&
+         gget_looping();
+}
+
+// Waits out the shown frame's delay, serving the queue and the window at
+// least every kPollSeconds, then shows the next frame. A command that ends
+// or stops the loop during the wait ends the wait without a further frame.
+void step_frame() {
+  gset_cursor(GKS_CURSOR_LOOP);
+  for (;;) {
+    // Read afresh: a command during the wait may change the delay.
+    const float delay = gget_frame_delay(GKS_FRAME_CURRENT);
+    const float elapsed = ZYB_elapse_time();
+    if (delay <= elapsed) break;
+    float rest = delay - elapsed;
+    if (rest > kPollSeconds) {
+      LOOP_chk_message();
+      gcheck_event();
+      if (!loop_wanted()) return;
+      rest = kPollSeconds;
+    }
+    ZYB_sleep(rest);
+  }
+  gdisplay_frame(ginc_frame(0));
+  ZYB_init_time();
+}
+
+[[noreturn]] void shut_down() {
+  gset_input_mode(0);
+  gdeactivate_ws(0);
+  gclose_ws(0);
+  gclose_gks();
+  if (state.running == LOOP_STOP_DEL_QUEUE) MQ_del(state.qid);
+  ZYB_exit(0);
+}
+
+}  // namespace
+
+LoopState &LOOP_state() { return state; }
+
+int LOOP_int_value(const char *word) {
+  if (word == nullptr) return 0;
+  const long value = std::strtol(word, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+std::string LOOP_window_info(unsigned long drawable) {
+  const int root = static_cast<int>(gget_root_window());
+  const int id = static_cast<int>(drawable);
+  const int w = gget_window_width();
+  const int h = gget_window_height();
+  char line[LOOP_REPLY_MAX + 1];
+  if (const unsigned long cmap = gget_user_cmap())
+    std::snprintf(line, sizeof line, "+%d:%d:%dx%d:%d\n", root, id, w, h, static_cast<int>(cmap));
+  else if (w != GKS_DEFAULT_WIDTH || h != GKS_DEFAULT_HEIGHT)
+    std::snprintf(line, sizeof line, "+%d:%d:%dx%d\n", root, id, w, h);
+  else
+    std::snprintf(line, sizeof line, "+%d:%d\n", root, id);
+  return line;
+}
+
+int LOOP_init() {
+  state.pid = ZYB_get_pid();
+  MQ_offset(kQueueOffset);
+  state.window_num = 0;
+
+  const char *window_resource = RES_get("window_num");
+  const std::string window_text =
+      window_resource ? copy_limited(window_resource, kWindowTextMax) : std::string();
+  WindowChoice choice;
+  if (window_resource != nullptr) choice = classify_window(window_text);
+  state.window_num = choice.number;
+  open_queue(choice.attach);
+  install_cleanup();
+
+  gset_icon_bitmap(kIcon.data());
+  GPH_set_win_title();
+  gset_rw_colors(0);
+  CLR_read_table(nullptr);
+  LOOP_param_decode();
+
+  run_startup_commands();
+  load_startup_images();
+
+  if (FLAG_batch() && state.window_num < 0) {
+    LOOP_process(-1, "open");
+    MESS_print(MESS_PRINT, "%s", LOOP_window_info(gget_draw_window()).c_str());
+  }
+  if (window_resource != nullptr) write_info_file(window_text);
+  if (FLAG_batch()) move_to_background();
+  // The move to the background gives SIGINT its default action back.
+  install_cleanup();
+  return 0;
+}
+
+void LOOP_message() {
+  while (state.running >= LOOP_RUN) {
+    LOOP_chk_message();
+    gcheck_event();
+    if (gget_input_mode() == 0) {  // the user quit in the window
+      state.running = LOOP_STOP_DEL_QUEUE;
+      break;
+    }
+    if (gget_num_images() > 0 && gget_looping())
+      step_frame();
+    else
+      ZYB_sleep(kPollSeconds);
+  }
+  shut_down();
+}
+
+int LOOP_chk_message() {
+  char text[MQ_TEXT_MAX + 3] = {};
+  int sender = -1;
+  const int got = MQ_sget(state.qid, &sender, text);
+  if (got < 1) return 0;
+  text[sizeof text - 1] = '\0';
+  MESS_print(MESS_OUT4, "CHK: %d:%d:%s:\n", got, sender, text);
+  if (got == MQ_GOT_COMMAND) run_pieces(sender, text);
+  return 0;
+}
+
+void LOOP_cleanup(int) {
+  gdelete_all_frames();
+  MESS_print(MESS_MESS, "Signal received, cleaning up queue and exiting\n");
+  MQ_del(state.qid);
+  ZYB_exit(0);
+}
+
+int LOOP_param_decode() {
+  struct ParamRow {
+    const char *keyword;
+    void (*apply)();
+  };
+  static const ParamRow kParams[] = {
+      {"full", [] { PLT_set_view_offset(0.0f); }},
+      {"inv", [] { gset_inverse(1); }},
+      {"lcmap", [] { gset_local_colormap(1); }},
+      {"nolcmap", [] { gset_local_colormap(0); }},
+      {"rwclr", [] { gset_rw_colors(1); }},
+      {"norwclr", [] { gset_rw_colors(0); }},
+  };
+  ParsedList entries;
+  RES_getvals("plot_param", &entries.count, &entries.items);
+  for (int i = 0; i < entries.count; i++)
+    for (const ParamRow &row : kParams)
+      if (stricmp(entries.items[i], row.keyword) == 0) row.apply();
+  return 0;
+}

@@ -1,0 +1,787 @@
+// The looper's command language: one keyword table walked in order, one
+// handler per command, and every reply text next to the code that sends it.
+#include "app/loop.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+#include <sys/stat.h>
+
+#include "gks/gks.h"
+#include "image/img_tool.h"
+#include "mqueue/mqueue.h"
+#include "util/date.h"
+#include "util/files.h"
+#include "util/mess.h"
+#include "util/plt_tool.h"
+#include "util/resrc.h"
+#include "util/string.h"
+#include "util/system.h"
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+// A command as received: the line itself (replies quote it unchanged) and
+// its blank-separated words, each cut to LOOP_WORD_MAX characters.
+struct Command {
+  int sender = -1;
+  const char *line = "";
+  std::string keyword;
+  Words args;
+
+  int reply(int code, const char *text) const { return LOOP_reply(sender, code, "%s", text); }
+  // The replies that quote the whole line ("Invalid ...: %s\n", "%s\n").
+  int quote(const char *format, int code = LOOP_LAST) const {
+    return LOOP_reply(sender, code, format, line);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Words and numbers.
+
+Words split_words(const char *line) {
+  Words words;
+  const char *p = line;
+  for (;;) {
+    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) p++;
+    if (*p == '\0') break;
+    const char *start = p;
+    while (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p))) p++;
+    words.push_back(copy_limited(std::string(start, p).c_str(), LOOP_WORD_MAX));
+  }
+  return words;
+}
+
+bool begins_with(const std::string &word, const char *prefix) {
+  const size_t n = std::strlen(prefix);
+  if (word.size() < n) return false;
+  for (size_t i = 0; i < n; i++)
+    if (std::tolower(static_cast<unsigned char>(word[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+bool is_word(const std::string &word, const char *whole) { return stricmp(word.c_str(), whole) == 0; }
+
+bool begins_with_digit(const std::string &word) {
+  return !word.empty() && std::isdigit(static_cast<unsigned char>(word[0]));
+}
+
+// A word naming a frame: "wi..." the window, "la..." the last frame, or a
+// frame number. A word beginning with "-" is never a frame number.
+bool frame_word(const std::string &word, int *frame) {
+  if (begins_with(word, "wi")) {
+    *frame = GKS_FRAME_WINDOW;
+    return true;
+  }
+  if (begins_with(word, "la")) {
+    *frame = GKS_FRAME_LAST;
+    return true;
+  }
+  if (!begins_with_digit(word)) return false;
+  *frame = LOOP_int_value(word.c_str());
+  return true;
+}
+
+// Reads a leading decimal integer as "%d" would (optional sign, digits).
+const char *scan_int(const char *p, int *value) {
+  const char *q = p;
+  if (*q == '+' || *q == '-') q++;
+  if (!std::isdigit(static_cast<unsigned char>(*q))) return nullptr;
+  while (std::isdigit(static_cast<unsigned char>(*q))) q++;
+  *value = LOOP_int_value(p);
+  return q;
+}
+
+// "%d<sep>%d" at the start of a word: the number of values read (0 to 2),
+// with *rest just after the text they took.
+int scan_pair(const std::string &word, char sep, int *a, int *b, const char **rest) {
+  const char *p = word.c_str();
+  *rest = p;
+  const char *q = scan_int(p, a);
+  if (q == nullptr) return 0;
+  *rest = q;
+  if (*q != sep) return 1;
+  const char *r = scan_int(q + 1, b);
+  if (r == nullptr) return 1;
+  *rest = r;
+  return 2;
+}
+
+// Seconds as given to the delay rows; values the frame timing cannot sleep
+// on (not finite, or beyond a few weeks) are refused.
+constexpr double kMaxDelay = 1.0e6;
+bool delay_value(const std::string &word, float *seconds) {
+  const double d = std::strtod(word.c_str(), nullptr);
+  if (!std::isfinite(d) || std::fabs(d) > kMaxDelay) return false;
+  *seconds = static_cast<float>(d);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// File names from clients. A name beginning with "|" would run a command and
+// a device, pipe or standard stream would hold the main loop, so clients may
+// name regular files only; start-up commands are the user's own.
+
+bool file_name_acceptable(const Command &c, const std::string &name) {
+  if (c.sender < 0) return true;
+  if (name.empty() || name[0] == '|' || FILE_is_stdio(name.c_str())) {
+    MESS_print(MESS_WARN, "LOOP_process: file name not accepted from a client: %s\n", name.c_str());
+    return false;
+  }
+  char path[FILE_NAME_SIZE];
+  FILE_add_user_path(name.c_str(), path);
+  struct stat info;
+  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+    MESS_print(MESS_WARN, "LOOP_process: not a regular file: %s\n", name.c_str());
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Window commands.
+
+int open_failed(const Command &c) {
+  c.reply(LOOP_ENDING, "Unable to open GKS\n");
+  LOOP_state().running = LOOP_STOP_KEEP_QUEUE;
+  return -1;
+}
+
+// Transformation 1 spans the whole display space, transformation 0 maps
+// window pixels with y counted down from the top (0 at the top, -height at
+// the bottom), which is what the drawing commands' pixel points expect.
+void set_up_transformations(int ws_type) {
+  float mx = 1.0f, my = 1.0f;
+  ginq_maxview(ws_type, &mx, &my);
+  const float whole[4] = {0.0f, mx, 0.0f, my};
+  gset_ws_win(0, whole);
+  gset_vp(1, whole);
+  gset_win(1, whole);
+  gset_vp(0, whole);
+  const float w = static_cast<float>(gget_window_width());
+  const float h = static_cast<float>(gget_window_height());
+  const float pixels[4] = {0.0f, w, -h, 0.0f};
+  gset_win(0, pixels);
+}
+
+void load_color_table_into_kernel() {
+  const int n = CLR_get_num();
+  for (int i = 0; i < n; i++) {
+    float rgb[3];
+    CLR_get_rgb(i, &rgb[0], &rgb[1], &rgb[2]);
+    gset_colr_rep(0, i, rgb);
+  }
+}
+
+int open_window(const Command &c) {
+  LoopState &st = LOOP_state();
+  if (st.open == 1) {
+    c.reply(LOOP_LAST, "Window already opened\n");
+    return -1;
+  }
+  PLT_param_decode();
+  if (!c.args.empty()) gset_win_title(c.args[0].c_str());
+  if (gopen_gks(nullptr, 10000) != 0) {
+    gemergency_close_gks();
+    return open_failed(c);
+  }
+  RES_getval("device", &st.xconn_id, RES_DEVICE);
+  st.ws_type = GKS_WIN;
+  if (gopen_ws(0, st.xconn_id, st.ws_type) != 0) return open_failed(c);
+
+  gactivate_ws(0);
+  gclear_ws(0, 1);
+  set_up_transformations(st.ws_type);
+  // The text area is built separately; without it the kernel keeps its own height.
+#if __has_include("gks/gks_text.h")
+  gset_char_ht(10.0f);
+#endif
+  GPH_text_align(2, 3);
+  gsel_norm_tran(0);
+  load_color_table_into_kernel();
+  gset_cursor(GKS_CURSOR_STOP);
+  gset_input_mode(1);
+  st.open = 1;
+  c.reply(LOOP_LAST, "Window opened\n");
+  return 0;
+}
+
+int clear(const Command &c) {
+  if (c.args.size() == 1) {
+    const std::string &w = c.args[0];
+    if (begins_with(w, "wi")) {
+      gclear_frame(GKS_FRAME_WINDOW);
+      return c.reply(LOOP_LAST, "Cleared window\n");
+    }
+    if (begins_with(w, "la")) {
+      gclear_frame(GKS_FRAME_LAST);
+      return c.reply(LOOP_LAST, "Cleared last frame\n");
+    }
+    if (begins_with_digit(w)) {
+      gclear_frame(LOOP_int_value(w.c_str()));
+      return LOOP_reply(c.sender, LOOP_LAST, "Cleared frame: %s\n", w.c_str());
+    }
+  }
+  gclear_frame(GKS_FRAME_WINDOW);
+  return c.reply(LOOP_LAST, "Cleared window\n");
+}
+
+// The arguments shared by load and overlay: frame word, file name, optional
+// position "x,y" and (overlay only, after a position) a colour name.
+struct ImagePlacement {
+  int frame = 0;
+  std::string file;
+  int x = 0, y = 0;
+  std::string colour;
+};
+
+bool image_placement(const Command &c, ImagePlacement *p) {
+  if (c.args.size() < 2 || !frame_word(c.args[0], &p->frame)) return false;
+  p->file = c.args[1];
+  if (!file_name_acceptable(c, p->file)) return false;
+  if (c.args.size() < 3) return true;
+  const char *rest = nullptr;
+  if (scan_pair(c.args[2], ',', &p->x, &p->y, &rest) < 2) return true;
+  // As with "%d,%d %s", the colour may follow the position without a blank.
+  if (*rest != '\0')
+    p->colour = rest;
+  else if (c.args.size() > 3)
+    p->colour = c.args[3];
+  return true;
+}
+
+int load(const Command &c) {
+  ImagePlacement p;
+  if (!image_placement(c, &p)) return c.quote("Invalid load command: %s\n");
+  gselect_frame(p.frame);
+  gload_image_file(p.file.c_str(), p.x, p.y);
+  return LOOP_reply(c.sender, LOOP_LAST, "Loaded image: %s\n", p.file.c_str());
+}
+
+int overlay(const Command &c) {
+  ImagePlacement p;
+  if (!image_placement(c, &p)) return c.quote("Invalid overlay command: %s\n");
+  gselect_frame(p.frame);
+  goverlay_image_file(p.file.c_str(), p.colour.c_str(), p.x, p.y);
+  return LOOP_reply(c.sender, LOOP_LAST, "Overlaid image: %s\n", p.file.c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Saving.
+
+const char *save_extension() {
+  switch (gget_save_image_type()) {
+    case IMG_OUT_GIF: return "gif";
+    case IMG_OUT_PNG: return "png";
+    default: return "xwd";
+  }
+}
+
+// The file a frame is saved in: the template of the command expanded with
+// the frame key, the title and the time of the save, or, without a
+// template, a name made from the title ("Radar.gif", "Radar_03.gif").
+std::string save_name(const char *templ, const std::string &key, int frame) {
+  const char *title = gget_win_title();
+  if (title == nullptr) title = "";
+  char name[FILE_NAME_SIZE];
+  if (templ == nullptr) {
+    if (frame < 0)
+      std::snprintf(name, sizeof name, "%.5s.%s", title, save_extension());
+    else
+      std::snprintf(name, sizeof name, "%.5s_%2.2d.%s", title, frame, save_extension());
+    return copy_limited(name, LOOP_WORD_MAX);
+  }
+  FILE_set_name(templ);
+  FILE_set_key('i', key.c_str());
+  FILE_set_key('p', title);
+  DateRecord now;
+  DATE_get_current(&now);
+  name[0] = '\0';
+  FILE_set_date(&now, name);
+  return copy_limited(name, LOOP_WORD_MAX);
+}
+
+std::string frame_key(int frame) {
+  char key[16];
+  std::snprintf(key, sizeof key, "%3.3d", frame);
+  return key;
+}
+
+bool save_selected(const Command &c, const std::string &name) {
+  return file_name_acceptable(c, name) && gsave_image_file(name.c_str()) != 0;
+}
+
+int save_window(const Command &c, const char *templ) {
+  gselect_frame(GKS_FRAME_WINDOW);
+  const std::string name = save_name(templ, "win", -1);
+  if (!save_selected(c, name)) return c.reply(LOOP_LAST, "Unable to save window\n");
+  return LOOP_reply(c.sender, LOOP_LAST, "Saved window in: %s\n", name.c_str());
+}
+
+int save_last(const Command &c, const char *templ) {
+  gselect_frame(GKS_FRAME_LAST);
+  const std::string name = save_name(templ, "last", -1);
+  if (!save_selected(c, name)) return c.reply(LOOP_LAST, "Unable to save last frame\n");
+  return LOOP_reply(c.sender, LOOP_LAST, "Saved last frame in: %s\n", name.c_str());
+}
+
+int save_all(const Command &c, const char *templ) {
+  const int n = gget_num_images();
+  for (int f = 0; f < n; f++) {
+    gselect_frame(f);
+    const std::string name = save_name(templ, frame_key(f), f);
+    if (save_selected(c, name))
+      LOOP_reply(c.sender, LOOP_MORE, "Saved frame %d in: %s\n", f, name.c_str());
+    else
+      LOOP_reply(c.sender, LOOP_LAST, "Unable to save frame %d\n", f);
+  }
+  return c.reply(LOOP_LAST, "Save done\n");
+}
+
+int save_frame(const Command &c, int frame, const char *templ) {
+  gselect_frame(frame);
+  const std::string name = save_name(templ, frame_key(frame), frame);
+  if (!save_selected(c, name))
+    return LOOP_reply(c.sender, LOOP_LAST, "Unable to save frame %d in: %s\n", frame, name.c_str());
+  return LOOP_reply(c.sender, LOOP_LAST, "Saved frame %d in: %s\n", frame, name.c_str());
+}
+
+int save(const Command &c) {
+  if (c.args.empty()) return c.quote("Invalid save command: %s\n");
+  const std::string &target = c.args[0];
+  const char *templ = c.args.size() > 1 ? c.args[1].c_str() : nullptr;
+  if (begins_with(target, "wi")) return save_window(c, templ);
+  if (begins_with(target, "la")) return save_last(c, templ);
+  if (is_word(target, "all")) return save_all(c, templ);
+  if (begins_with_digit(target)) return save_frame(c, LOOP_int_value(target.c_str()), templ);
+  return c.quote("Invalid save command: %s\n");
+}
+
+// ---------------------------------------------------------------------------
+// Frames and the loop.
+
+int create(const Command &c) {
+  if (LOOP_state().open == 0) LOOP_process(-1, "open");
+  const int f = gcreate_frame(-1);
+  gselect_frame(f);
+  gset_looping(1);
+  if (c.args.size() == 1 && begins_with(c.args[0], "pix"))
+    return c.reply(LOOP_LAST, LOOP_window_info(gget_frame_id(f)).c_str());
+  return c.reply(LOOP_LAST, "Created pixmap\n");
+}
+
+// "la..." or a frame number; any other word leaves the current frame to delete.
+bool frame_to_delete(const std::string &word, int *frame) {
+  if (begins_with(word, "la")) {
+    *frame = GKS_FRAME_LAST;
+    return true;
+  }
+  if (!begins_with_digit(word)) return false;
+  *frame = LOOP_int_value(word.c_str());
+  return true;
+}
+
+int delete_frame(const Command &c) {
+  int frame = 0;
+  if (c.args.size() == 1 && frame_to_delete(c.args[0], &frame)) {
+    gdelete_frame(frame);
+    return LOOP_reply(c.sender, LOOP_LAST, "Deleted image: %s\n", c.args[0].c_str());
+  }
+  gdelete_frame(GKS_FRAME_CURRENT);
+  return c.reply(LOOP_LAST, "Deleted curent frame\n");
+}
+
+int quit(const Command &c) { return c.quote("%s\n", LOOP_RELEASE); }
+
+int update(const Command &c) {
+  gupdate_window();
+  return c.reply(LOOP_LAST, "Window updated\n");
+}
+
+int stop_loop(const Command &c) {
+  gtoggle_loop(0);
+  return c.reply(LOOP_LAST, "Loop stopped\n");
+}
+
+int start_loop(const Command &c) {
+  gtoggle_loop(1);
+  return c.reply(LOOP_LAST, "Loop started\n");
+}
+
+int toggle_loop(const Command &c) {
+  gtoggle_loop(2);
+  return c.reply(LOOP_LAST, gget_looping() ? "Loop started\n" : "Loop stopped\n");
+}
+
+int step_loop(const Command &c) {
+  gdisplay_frame(ginc_frame(1));
+  return LOOP_reply(c.sender, LOOP_LAST, "Frame incremented to: %d\n", gget_cur_frame());
+}
+
+int go(const Command &c) {
+  if (c.args.empty()) return c.reply(LOOP_LAST, "Invalid goto command\n");
+  gdisplay_frame(LOOP_int_value(c.args[0].c_str()));
+  return LOOP_reply(c.sender, LOOP_LAST, "Frame set to: %d\n", gget_cur_frame());
+}
+
+// The names of a comma list that a client may have read; "" when none is left.
+std::string readable_table_names(const Command &c, const std::string &names) {
+  if (c.sender < 0) return names;
+  int count = 0;
+  char **list = nullptr;
+  parse_string(names.c_str(), ',', &count, &list);
+  std::string kept;
+  const char *dir = RES_get("file_path");
+  for (int i = 0; i < count; i++) {
+    char path[FILE_NAME_SIZE];
+    FILE_add_path(dir, list[i], path);
+    if (!file_name_acceptable(c, path)) continue;
+    if (!kept.empty()) kept += ',';
+    kept += list[i];
+  }
+  free_parsed_array(count, list);
+  return kept;
+}
+
+int color_table(const Command &c) {
+  if (c.args.empty()) {
+    // The table read without a name: the color_table resource, else the default file.
+    const char *table = RES_get("color_table");
+    if (table == nullptr || *table == '\0') table = CLR_DEFAULT_TABLE;
+    CLR_read_table(nullptr);
+    return LOOP_reply(c.sender, LOOP_LAST, "Color table set to: %s\n", table);
+  }
+  const std::string names = readable_table_names(c, c.args[0]);
+  // An empty list would read the default table instead of the one asked for.
+  if (!names.empty()) CLR_read_table(names.c_str());
+  return LOOP_reply(c.sender, LOOP_LAST, "Color table set to: %s\n", c.args[0].c_str());
+}
+
+// ---------------------------------------------------------------------------
+// The drawing commands and the drawing rows of "set" belong to the drawing
+// module; until it is linked in they are answered as unknown commands.
+
+int drawing_not_available(const Command &c) { return c.quote("Invalid command: %s\n"); }
+
+// ---------------------------------------------------------------------------
+// Set.
+
+// Rows see the name and its values: v[0] the name, v[1] and v[2] the values.
+using SetHandler = int (*)(const Command &c, const Words &v);
+
+int set_invalid(const Command &c) { return c.quote("Invalid set command: %s\n"); }
+
+int set_name(const Command &c, const Words &v) {
+  gset_win_title(v[1].c_str());
+  return LOOP_reply(c.sender, LOOP_LAST, "Window name set to: %s\n", v[1].c_str());
+}
+
+// X refuses windows of 0 or more than 32767 pixels a side.
+constexpr int kMaxWindowSide = 32767;
+
+int set_size(const Command &c, const Words &v) {
+  int w = 0, h = 0;
+  const char *rest = nullptr;
+  if (scan_pair(v[1], 'x', &w, &h, &rest) < 2 || w < 1 || h < 1 || w > kMaxWindowSide ||
+      h > kMaxWindowSide)
+    return set_invalid(c);
+  gset_xsize(w, h);
+  return LOOP_reply(c.sender, LOOP_LAST, "Window size set to: %s\n", v[1].c_str());
+}
+
+int set_direction(const Command &c, const Words &v) {
+  struct Direction {
+    const char *prefix;
+    int value;
+  };
+  static const Direction kDirections[] = {
+      {"fo", GKS_LOOP_FORWARD}, {"ba", GKS_LOOP_BACKWARD}, {"al", GKS_LOOP_ALT_BACK}};
+  for (const Direction &d : kDirections) {
+    if (!begins_with(v[1], d.prefix)) continue;
+    gset_loop_direct(d.value);
+    return LOOP_reply(c.sender, LOOP_LAST, "Loop direction set to: %s\n", v[1].c_str());
+  }
+  gset_loop_direct(GKS_LOOP_FORWARD);
+  return c.reply(LOOP_LAST, "Loop direction set to: forward\n");
+}
+
+int set_delay(const Command &c, const Words &v) {
+  float d = 0.0f;
+  if (!delay_value(v[1], &d)) return set_invalid(c);
+  gset_loop_delay(GKS_FRAME_ALL, d);
+  return LOOP_reply(c.sender, LOOP_LAST, "Loop delay set to: %2.1f\n", d);
+}
+
+int set_pause(const Command &c, const Words &v) {
+  float d = 0.0f;
+  if (!delay_value(v[1], &d)) return set_invalid(c);
+  gset_loop_delay(GKS_FRAME_LAST, d);
+  return LOOP_reply(c.sender, LOOP_LAST, "Loop end pause set to: %2.1f\n", d);
+}
+
+int set_output(const Command &c, const Words &v) {
+  int type = IMG_OUT_XWD;
+  if (is_word(v[1], "gif")) type = IMG_OUT_GIF;
+  if (is_word(v[1], "png")) type = IMG_OUT_PNG;
+  gset_save_image_type(type);
+  return LOOP_reply(c.sender, LOOP_LAST, "Image output type set to: %s\n", v[1].c_str());
+}
+
+int set_draw(const Command &c, const Words &v) {
+  const std::string &w = v[1];
+  if (begins_with(w, "wi")) {
+    gselect_frame(GKS_FRAME_WINDOW);
+    return c.reply(LOOP_LAST, "Draw window set to window\n");
+  }
+  if (begins_with(w, "la")) {
+    gselect_frame(GKS_FRAME_LAST);
+    return c.reply(LOOP_LAST, "Draw window set to last\n");
+  }
+  if (begins_with_digit(w)) {
+    const int n = LOOP_int_value(w.c_str());
+    gselect_frame(n);
+    return LOOP_reply(c.sender, LOOP_LAST, "Draw window set to %d\n", n);
+  }
+  return c.quote("Invalid set draw command: %s\n");
+}
+
+int set_drawing_row(const Command &c, const Words &) { return drawing_not_available(c); }
+
+int set_frame_delay(const Command &c, const Words &v) {
+  float d = 0.0f;
+  if (!delay_value(v[2], &d)) return set_invalid(c);
+  if (begins_with(v[1], "la")) {
+    gset_loop_delay(GKS_FRAME_LAST, d);
+    return LOOP_reply(c.sender, LOOP_LAST, "Set last frame delay to: %2.1f\n", d);
+  }
+  if (begins_with(v[1], "all")) {
+    gset_loop_delay(GKS_FRAME_ALL, d);
+    gset_loop_delay(GKS_FRAME_LAST, d);
+    return LOOP_reply(c.sender, LOOP_LAST, "Set all frame delays to: %2.1f\n", d);
+  }
+  // Only the references that carry a delay reach the frame table.
+  const int frame = LOOP_int_value(v[1].c_str());
+  const bool has_delay = (frame >= 0 && frame < GKS_MAX_FRAMES) || frame == GKS_FRAME_LAST ||
+                         frame == GKS_FRAME_CURRENT || frame == GKS_FRAME_ALL;
+  if (!has_delay) return set_invalid(c);
+  gset_loop_delay(frame, d);
+  return LOOP_reply(c.sender, LOOP_LAST, "Set frame %d delay to: %2.1f\n", frame, d);
+}
+
+struct SetRow {
+  const char *name;  // leading letters of the parameter name
+  SetHandler run;
+};
+
+// Name and value.
+const SetRow kSetTwoWords[] = {
+    {"na", set_name},
+    {"si", set_size},
+    {"di", set_direction},
+    {"de", set_delay},
+    {"pa", set_pause},
+    {"out", set_output},
+    {"dr", set_draw},
+    {"tr", set_drawing_row},
+    {"vi", set_drawing_row},
+    {"wi", set_drawing_row},
+    {"do", set_drawing_row},
+    {"li", set_drawing_row},
+    {"ma", set_drawing_row},
+    {"te", set_drawing_row},
+};
+
+// Name, attribute and value.
+const SetRow kSetThreeWords[] = {
+    {"de", set_frame_delay},
+    {"vi", set_drawing_row},
+    {"wi", set_drawing_row},
+    {"li", set_drawing_row},
+    {"ma", set_drawing_row},
+    {"te", set_drawing_row},
+};
+
+template <size_t N>
+int run_set_row(const SetRow (&rows)[N], const Command &c, const Words &v) {
+  for (const SetRow &row : rows)
+    if (begins_with(v[0], row.name)) return row.run(c, v);
+  return set_invalid(c);
+}
+
+int set(const Command &c) {
+  if (c.args.size() < 2) return set_invalid(c);
+  // Words past the third are not read.
+  const Words v(c.args.begin(), c.args.begin() + std::min<size_t>(c.args.size(), 3));
+  return v.size() == 2 ? run_set_row(kSetTwoWords, c, v) : run_set_row(kSetThreeWords, c, v);
+}
+
+// ---------------------------------------------------------------------------
+// Queries.
+
+int query_window(const Command &c) {
+  return c.reply(LOOP_LAST, LOOP_window_info(gget_draw_window()).c_str());
+}
+
+int query_last(const Command &c) {
+  if (c.args.size() > 1) return 0;  // "qu la <anything>" is not answered
+  return LOOP_reply(c.sender, LOOP_LAST, "%d\n", gget_num_images() - 1);
+}
+
+int query_count(const Command &c) {
+  return LOOP_reply(c.sender, LOOP_LAST, "%d\n", gget_num_images());
+}
+
+int query_pid(const Command &c) {
+  return LOOP_reply(c.sender, LOOP_LAST, "%d %d\n", LOOP_state().pid, ZYB_get_pid());
+}
+
+struct QueryRow {
+  const char *item;  // leading letters of the item word
+  int (*run)(const Command &c);
+};
+
+const QueryRow kQueries[] = {
+    {"wi", query_window},
+    {"la", query_last},
+    {"num", query_count},
+    {"pid", query_pid},
+};
+
+int query(const Command &c) {
+  if (!c.args.empty())
+    for (const QueryRow &row : kQueries)
+      if (begins_with(c.args[0], row.item)) return row.run(c);
+  return c.quote("Invalid query command: %s\n");
+}
+
+// ---------------------------------------------------------------------------
+// Control.
+
+int kill_looper(const Command &c) {
+  c.quote("%s\n", LOOP_ENDING);
+  LOOP_state().running = LOOP_STOP_KEEP_QUEUE;
+  return 0;
+}
+
+const char *const kHelpLines[] = {
+    "Help for Zorazez\n",
+    "  cl   - clear frame\n",
+    "  ld   - load image into frame\n",
+    "  ov   - overlay image onto frame\n",
+    "  sa   - save fram to file\n",
+    "  cr   - create frame\n",
+    "  de   - delete frame\n",
+    "  up   - update frame\n",
+    "  stop - stop loop\n",
+    "  start - start loop\n",
+    "  loop - toggle looping\n",
+    "  step - step through frames\n",
+    "  go   - go to frame\n",
+    "  co   - specify color table\n",
+    "  se   - set parameters\n",
+    "  qu   - query parameters\n",
+    "  te   - draw text\n",
+    "  li   - draw line\n",
+    "  ma   - draw marker\n",
+    "  mf   - draw metafile\n",
+    "  kill - kill zorazez\n",
+};
+
+int help(const Command &c) {
+  const size_t n = std::size(kHelpLines);
+  for (size_t i = 0; i < n; i++) c.reply(i + 1 < n ? LOOP_MORE : LOOP_LAST, kHelpLines[i]);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The keyword table, tested in this order.
+
+enum class Test { Prefix, Whole };
+
+struct KeywordTest {
+  const char *text = nullptr;
+  Test test = Test::Prefix;
+};
+
+struct CommandRow {
+  KeywordTest tests[3];
+  int (*run)(const Command &c);
+};
+
+const CommandRow kCommands[] = {
+    {{{"op"}}, open_window},
+    {{{"cl"}}, clear},
+    {{{"ld"}, {"load", Test::Whole}}, load},
+    {{{"ov"}}, overlay},
+    {{{"sa"}}, save},
+    {{{"cr"}}, create},
+    {{{"de"}}, delete_frame},
+    {{{"quit", Test::Whole}}, quit},
+    {{{"up"}}, update},
+    {{{"stop", Test::Whole}}, stop_loop},
+    {{{"start", Test::Whole}}, start_loop},
+    {{{"loop", Test::Whole}}, toggle_loop},
+    {{{"step", Test::Whole}}, step_loop},
+    {{{"go"}}, go},
+    {{{"co"}}, color_table},
+    {{{"se"}}, set},
+    {{{"qu"}}, query},
+    {{{"te"}}, drawing_not_available},
+    {{{"li"}}, drawing_not_available},
+    {{{"ma"}}, drawing_not_available},
+    {{{"mf"}, {"meta"}, {"zybmeta"}}, drawing_not_available},
+    {{{"ki"}}, kill_looper},
+    {{{"he"}}, help},
+};
+
+bool row_matches(const CommandRow &row, const std::string &keyword) {
+  for (const KeywordTest &t : row.tests) {
+    if (t.text == nullptr) break;
+    if (t.test == Test::Whole ? is_word(keyword, t.text) : begins_with(keyword, t.text)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int LOOP_process(int sender, const char *line) {
+  if (line == nullptr) line = "";
+  Command c;
+  c.sender = sender;
+  c.line = line;
+  Words words = split_words(line);
+  if (!words.empty()) {
+    c.keyword = words.front();
+    c.args.assign(words.begin() + 1, words.end());
+  }
+  for (const CommandRow &row : kCommands)
+    if (row_matches(row, c.keyword)) return row.run(c);
+  return c.quote("Invalid command: %s\n");
+}
+
+int LOOP_reply(int sender, int code, const char *format, ...) {
+  if (sender < 0) return -1;  // start-up and internal commands answer nobody
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string full(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+  if (length > 0) std::vsnprintf(&full[0], full.size(), format, args);
+  va_end(args);
+  full.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  std::string text = copy_limited(full.c_str(), LOOP_REPLY_MAX);
+  // A line cut to the record limit still ends as a line.
+  if (full.size() > text.size() && full.back() == '\n') text.back() = '\n';
+  return MQ_sput(LOOP_state().qid, sender, code, "%s", text.c_str());
+}

@@ -1,0 +1,159 @@
+// Loading a 640 x 512 radar GIF into a frame against decoding it alone.
+// Starts its own Xvfb (depth 24 unless ZYB_BENCH_DEPTH says otherwise) and
+// prints the ratio load time / decode time at the end, and for scale the
+// load time against giflib's decode of the same file.
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "gks/gks.h"
+#include "image/gif.h"
+#include "image/img_tool.h"
+#include "tests/image_util.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 512;
+
+// A private X server for this process, found through -displayfd.
+class PrivateXvfb {
+ public:
+  bool start(int depth) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::string screen = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64) + "x" + std::to_string(depth);
+    std::string fd = std::to_string(fds[1]);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      int devnull = open("/dev/null", O_RDWR);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-ac",
+             static_cast<char *>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 10000) > 0) {
+      char c;
+      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+      number += c;
+    }
+    close(fds[0]);
+    if (number.empty()) return false;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    return true;
+  }
+  ~PrivateXvfb() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+struct Fixture {
+  zyb_test::TempDir dir;
+  std::string gif = dir / "radar.gif";
+};
+
+Fixture &fixture() {
+  static Fixture f;
+  return f;
+}
+
+// The same way into a record as a load takes, without the window.
+void BM_decode(benchmark::State &state) {
+  for (auto _ : state) {
+    ImageRecord img;
+    if (gread_image_file(fixture().gif.c_str(), &img) != 1) state.SkipWithError("read failed");
+    benchmark::DoNotOptimize(img.data);
+    IMG_free(&img);
+  }
+}
+
+void BM_decode_giflib(benchmark::State &state) {
+  for (auto _ : state) {
+    int error = 0;
+    GifFileType *gif = DGifOpenFileName(fixture().gif.c_str(), &error);
+    if (gif == nullptr || DGifSlurp(gif) != GIF_OK) state.SkipWithError("giflib failed");
+    if (gif != nullptr) DGifCloseFile(gif, &error);
+  }
+}
+
+void BM_load_into_frame(benchmark::State &state) {
+  for (auto _ : state) {
+    if (gload_image_file(fixture().gif.c_str(), 0, 0) != 1) state.SkipWithError("gload_image_file failed");
+    gsync();
+  }
+}
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &run : runs) {
+      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double time_of(const std::string &name) const {
+    auto it = times_.find(name);
+    return it == times_.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+BENCHMARK(BM_decode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_decode_giflib)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_load_into_frame)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char **argv) {
+  const char *depth_text = std::getenv("ZYB_BENCH_DEPTH");
+  int depth = depth_text != nullptr ? std::atoi(depth_text) : 24;
+  PrivateXvfb xvfb;
+  if (!xvfb.start(depth)) {
+    std::fprintf(stderr, "img_load_bench: Xvfb did not start\n");
+    return 1;
+  }
+  ImageRecord img;
+  zyb_test::make_indexed(&img, kWidth, kHeight, zyb_test::radar_levels(kWidth, kHeight, 2), 13);
+  bool made = GIF_write(fixture().gif.c_str(), &img) == 1;
+  IMG_free(&img);
+  if (!made || gopen_gks(nullptr, 10000) != 0 || gopen_ws(0, "", GKS_WIN) != 0) {
+    std::fprintf(stderr, "img_load_bench: no picture or no window\n");
+    return 1;
+  }
+  gset_xsize(kWidth, kHeight);
+  gselect_frame(gcreate_frame(-1));
+
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  double ratio = reporter.time_of("BM_load_into_frame") / reporter.time_of("BM_decode");
+  double giflib = reporter.time_of("BM_load_into_frame") / reporter.time_of("BM_decode_giflib");
+  std::printf("load/decode time ratio at depth %d: %.3f %s\n", depth, ratio, ratio <= 1.5 ? "ok" : "SLOWER");
+  std::printf("load/giflib decode time ratio at depth %d: %.3f\n", depth, giflib);
+  benchmark::Shutdown();
+  gclose_ws(0);
+  gclose_gks();
+  return 0;
+}

@@ -1,0 +1,35 @@
+// The variable-width LZW code of GIF image data, kept apart from the file
+// format around it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+enum class LzwResult {
+  kEndCode,    // the end code was read
+  kFull,       // the output was filled; the rest of the stream is ignored
+  kTruncated,  // the data ran out before the end code
+  kCorrupt,    // a code that names no string
+  kTableFull,  // a code after the 4096th table entry without a clear code
+};
+
+// Decodes the data bytes (sub-block counts already removed) into out, at
+// most out_len pixels in stream order. code_size is 1 .. 11.
+LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out,
+                     size_t out_len);
+
+// Pixels to encode: entry numbers at base + y * row_step + x * pixel_step.
+struct LzwSource {
+  const unsigned char *base = nullptr;
+  long row_step = 0;
+  int pixel_step = 1;
+  int width = 0, height = 0;
+  bool interlaced = false;  // visit rows in the four interlace passes
+};
+
+// Appends the image data (the sub-blocks, without the terminating empty
+// block) to out. code_size is 2 .. 8.
+void LZW_encode(const LzwSource &src, int code_size, std::vector<unsigned char> *out);
+
+// Rows of an interlaced image in the order they are stored.
+std::vector<int> LZW_row_order(int height, bool interlaced);

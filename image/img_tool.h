@@ -1,0 +1,125 @@
+// The image record shared by every image codec, and the file-type dispatcher.
+//
+// A record is owned by whoever called IMG_init on it. Readers allocate its
+// pixel array and colour map through IMG_alloc_pixels / IMG_alloc_colors
+// (so that one size limit guards every reader); the owner releases both
+// with IMG_free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "util/date.h"
+
+#if __has_include("domain/region.h")
+#include "domain/region.h"
+#else
+// Until the plot-domain module is in the tree: its record, as it will be.
+struct DomainRecord {
+  int proj;
+  float plat, plon;
+  float p1, p2, p3, p4, p5;
+  float clat, clon;
+  float dx, dy;
+  int nx, ny;
+  int ellipsoid;
+};
+inline int DOM_init(DomainRecord *d) {
+  *d = {-9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, 0};
+  return 0;
+}
+#endif
+
+constexpr int IMG_DATE_LABEL_SIZE = 52;  // 51 characters and the terminator
+constexpr int IMG_INFO_SIZE = 76;        // 75 characters and the terminator
+constexpr int IMG_INFO_MAX = IMG_INFO_SIZE - 1;
+
+// Codes of the image output type used when a frame is saved.
+constexpr int IMG_OUT_GIF = 56;
+constexpr int IMG_OUT_XWD = 57;
+constexpr int IMG_OUT_PNG = 58;
+
+// Value of `source` for images read from the suite's native files.
+constexpr int IMG_SOURCE_NATIVE = 50;
+
+// Message masks of the image code: its errors are shown at 192, its field
+// dumps at the debug class.
+constexpr unsigned int IMG_ERR = 192;
+constexpr unsigned int IMG_DEBUG = 0xF0000000u;
+
+// Largest colour map a reader accepts.
+constexpr int IMG_MAX_COLORS = 65536;
+
+struct ImageColor {
+  float red, green, blue;  // 0.0 .. 1.0
+};
+
+struct ImageRecord {
+  int source;
+  int type;
+  int version;
+  char date_label[IMG_DATE_LABEL_SIZE];
+  DateRecord date;
+  char info[IMG_INFO_SIZE];
+  int width, height;
+  int depth;  // before a read: the greatest depth the reader may deliver
+  float res_x, res_y;
+  float off_x, off_y;
+  int bits_per_pixel;
+  int bytes_per_line;
+  int byte_order;  // 1 most significant byte first, 0 least significant first
+  int color_type;  // 0 true colour (masks apply), 1 colour-mapped
+  int num_colors;
+  uint32_t red_mask, green_mask, blue_mask;
+  ImageColor *colors;  // num_colors entries, owned
+  int trans_index;     // -1 none
+  DomainRecord domain;
+  unsigned char *data;  // height rows of bytes_per_line bytes, owned
+};
+
+int IMG_init(ImageRecord *img);
+int IMG_free(ImageRecord *img);
+
+// Recognises the file type and reads it; query 1 asks for the header only.
+// 1 success, 0 failure (the record is then freed).
+int IMG_read(const char *name, ImageRecord *img, int query);
+
+// Allocates height x bytes_per_line zeroed bytes as the record's pixels,
+// refusing sizes that overflow or exceed IMG_get_max_bytes (with a
+// message). Returns the array, or nullptr.
+unsigned char *IMG_alloc_pixels(ImageRecord *img);
+// Allocates a zeroed colour map of count entries (1 .. IMG_MAX_COLORS) and
+// sets num_colors. Returns the map, or nullptr.
+ImageColor *IMG_alloc_colors(ImageRecord *img, int count);
+
+// Limit of one pixel array in bytes (256 MiB unless changed); tests and
+// fuzzers lower it. Returns the previous limit.
+size_t IMG_set_max_bytes(size_t bytes);
+size_t IMG_get_max_bytes();
+
+// 1 when the record holds pixels whose rows are long enough for width
+// pixels of bits_per_pixel bits, else 0.
+int IMG_check_layout(const ImageRecord *img);
+
+// Copies text into the record's info (at most 75 characters).
+void IMG_set_info(ImageRecord *img, const char *text);
+
+// Closes a stream from FILE_open or fopen when it goes out of scope.
+class ImgStream {
+ public:
+  explicit ImgStream(FILE *stream) : f_(stream) {}
+  ~ImgStream();
+  ImgStream(const ImgStream &) = delete;
+  ImgStream &operator=(const ImgStream &) = delete;
+  FILE *get() const { return f_; }
+  explicit operator bool() const { return f_ != nullptr; }
+
+ private:
+  FILE *f_;
+};
+
+// Reads the rest of a stream into out, at most max bytes. Returns 1 when
+// the stream ended within the limit, 0 when it holds more.
+int IMG_slurp(FILE *stream, std::vector<unsigned char> *out, size_t max);

@@ -1,0 +1,77 @@
+// A private Xvfb for a test or benchmark binary.
+//
+// Xvfb picks a free display number itself (-displayfd) and writes it to a
+// pipe, so several binaries can each have their own server at once. The
+// server is stopped by its PID, never by name.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace zyb_test {
+
+inline void stop_xvfb(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// Starts Xvfb with one 1280 x 1024 screen of the given depth. On success
+// *pid and *display (":N") name the server; on failure *pid is -1.
+//
+// -noreset: a server left without clients between two tests would otherwise
+// reset itself and refuse the next connection for a moment.
+inline bool start_xvfb(int depth, pid_t *pid, std::string *display) {
+  *pid = -1;
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const std::string screen = "1280x1024x" + std::to_string(depth);
+  const std::string fd = std::to_string(fds[1]);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+           "tcp", "-noreset", "-ac", "+extension", "XTEST", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  while (child > 0 && poll(&p, 1, 10000) > 0) {
+    char c;
+    if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+    number += c;
+  }
+  close(fds[0]);
+  if (number.empty()) {
+    stop_xvfb(child);
+    return false;
+  }
+  *pid = child;
+  *display = ":" + number;
+  return true;
+}
+
+// A server for the life of the object; display() is empty when it did not start.
+class PrivateXvfb {
+ public:
+  explicit PrivateXvfb(int depth) { start_xvfb(depth, &pid_, &display_); }
+  ~PrivateXvfb() { stop_xvfb(pid_); }
+  PrivateXvfb(const PrivateXvfb &) = delete;
+  PrivateXvfb &operator=(const PrivateXvfb &) = delete;
+
+  const std::string &display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+}  // namespace zyb_test

@@ -5,67 +5,21 @@
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "gks/gks.h"
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "tests/image_util.h"
+#include "tests/xvfb.h"
 
 namespace {
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 512;
-
-// A private X server for this process, found through -displayfd.
-class PrivateXvfb {
- public:
-  bool start(int depth) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    std::string screen = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64) + "x" + std::to_string(depth);
-    std::string fd = std::to_string(fds[1]);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      int devnull = open("/dev/null", O_RDWR);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-ac",
-             static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0) {
-      char c;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) return false;
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return true;
-  }
-  ~PrivateXvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 struct Fixture {
   zyb_test::TempDir dir;
@@ -129,11 +83,14 @@ BENCHMARK(BM_load_into_frame)->Unit(benchmark::kMicrosecond);
 int main(int argc, char **argv) {
   const char *depth_text = std::getenv("ZYB_BENCH_DEPTH");
   int depth = depth_text != nullptr ? std::atoi(depth_text) : 24;
-  PrivateXvfb xvfb;
-  if (!xvfb.start(depth)) {
+  zyb_test::XvfbOptions screen;  // a little larger than the window
+  screen.size = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64);
+  zyb_test::PrivateXvfb xvfb(depth, screen);
+  if (xvfb.display().empty()) {
     std::fprintf(stderr, "img_load_bench: Xvfb did not start\n");
     return 1;
   }
+  setenv("DISPLAY", xvfb.display().c_str(), 1);
   ImageRecord img;
   zyb_test::make_indexed(&img, kWidth, kHeight, zyb_test::radar_levels(kWidth, kHeight, 2), 13);
   bool made = GIF_write(fixture().gif.c_str(), &img) == 1;

@@ -5,167 +5,83 @@
 #include <string>
 #include <vector>
 
-#include "mq_test_util.h"
-#include "proc_util.h"
+#include "looper_util.h"
 
 namespace {
 
-using zyb_test::bin;
-using zyb_test::kQueueOffset;
-using zyb_test::read_file;
-using zyb_test::run;
-using zyb_test::StandInServer;
-using zyb_test::TempDir;
+using namespace zyb_test;
 
-struct Result {
+struct Call {
+  std::vector<std::string> args;
   int status;
-  std::string out;
-  std::string err;
+  std::string out = "", err = "";  // parts of what it prints
+  std::vector<std::string> env = {};
 };
 
-Result animctl(std::vector<std::string> args, const std::vector<std::string> &env = {}) {
-  args.insert(args.begin(), bin("animctl"));
-  Result r;
-  r.status = run(args, &r.out, &r.err, 30, env);
-  return r;
+void expect_call(const Call &c, const std::vector<std::string> &more = {}) {
+  std::vector<std::string> argv = {bin("animctl")};
+  argv.insert(argv.end(), more.begin(), more.end());
+  argv.insert(argv.end(), c.args.begin(), c.args.end());
+  std::string out, err;
+  EXPECT_EQ(run(argv, &out, &err, 30, c.env), c.status) << c.args.back() << ": " << err;
+  EXPECT_NE(out.find(c.out), std::string::npos) << c.args.back() << ": " << out;
+  EXPECT_NE(err.find(c.err), std::string::npos) << c.args.back() << ": " << err;
 }
 
-std::string qtype(int type) { return type == MQ_TCP ? "qtype=sock" : "qtype=mqueue"; }
-
-int count_of(const std::string &text, const std::string &part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// =================================================== without a server
-
-TEST(Animctl, HelpNamesTheCommandWordsAndClean) {
-  Result r = animctl({"-h"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Sends commands to a zorazez window"), std::string::npos);
-  EXPECT_NE(r.out.find("clean"), std::string::npos);
-}
-
-TEST(Animctl, NoCommandOrABadWindowNumberIsAUsageError) {
-  Result r = animctl({"-wn", "820"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("no command"), std::string::npos);
-  r = animctl({"-wn", "radar", "stop"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("bad window number \"radar\""), std::string::npos);
-}
-
-TEST(Animctl, NoLooperOnTheWindowIsReportedWithStatusOne) {
-  Result r = animctl({"-wn", "820", "stop"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find("no zorazez on window 820 (no message queue with key 7316)"), std::string::npos);
-  r = animctl({"-wn", "820", "-pa", "qtype=sock", "stop"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("no zorazez on window 820 (connection to port 7316 refused)"), std::string::npos);
-}
-
-TEST(Animctl, CleanRemovesTheWindowsQueueAndSaysSo) {
+TEST(Animctl, UsageMistakesMissingLoopersAndCleanAreReported) {
+  const Call calls[] = {
+      {{"-h"}, 0, "Sends commands to a zorazez window", ""},
+      {{"-h"}, 0, "clean", ""},
+      {{"-wn", "820"}, 2, "", "no command"},
+      {{"-wn", "radar", "stop"}, 2, "", "bad window number \"radar\""},
+      {{"-wn", "820", "stop"}, 1, "", "no zorazez on window 820 (no message queue with key 7316)"},
+      {{"-wn", "820", "-pa", "qtype=sock", "stop"}, 1, "", "no zorazez on window 820 (connection to port 7316 refused)"},
+  };
+  for (const Call &c : calls) expect_call(c);
   MQ_settype(MQ_SYSV);
   MQ_offset(kQueueOffset);
-  int q = MQ_create(821);
-  ASSERT_GE(q, 0);
-  Result r = animctl({"-win", "821", "clean"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Removed the message queue of window 821 (key 7317)\n");
-  EXPECT_FALSE(zyb_test::queue_exists(821)) << "the queue is gone";
-  r = animctl({"-win", "821", "clean"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "No message queue for window 821 (key 7317)\n");
-  MQ_remove(821);
+  ASSERT_GE(MQ_create(821), 0);
+  expect_call({{"-win", "821", "clean"}, 0, "Removed the message queue of window 821 (key 7317)\n", ""});
+  EXPECT_FALSE(queue_exists(821));
+  expect_call({{"-win", "821", "clean"}, 0, "No message queue for window 821 (key 7317)\n", ""});
 }
-
-TEST(Animctl, AnUnansweredCommandEndsWithQueueNotRespondingAndStatusSeven) {
-  for (int type : {MQ_SYSV, MQ_TCP}) {
-    SCOPED_TRACE(qtype(type));
-    // A channel that exists but is never served.
-    MQ_settype(type);
-    MQ_offset(kQueueOffset);
-    int q = MQ_create(823);
-    ASSERT_GE(q, 0);
-    Result r = animctl({"-wn", "823", "-pa", qtype(type) + ",to=1", "stop"});
-    MQ_del(q);
-    EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.err, "Queue not responding!!\n");
-    EXPECT_EQ(r.out, "");
-  }
-}
-
-// ====================================================== with a server
 
 class WithServer : public ::testing::TestWithParam<int> {
  protected:
-  std::string param() const { return qtype(GetParam()); }
-  TempDir dir_;
-  std::string log_ = dir_ / "records";
+  std::vector<std::string> param(const std::string &more = "") const {
+    return {"-pa", (GetParam() == MQ_TCP ? "qtype=sock" : "qtype=mqueue") + more};
+  }
 };
 
-TEST_P(WithServer, EveryAnswerLineIsPrintedAndTheSlotIsGivenBack) {
-  StandInServer server(GetParam(), 824, log_);
+TEST_P(WithServer, AnswersArePrintedUntilTheLastOrTheReleaseInEveryWindowForm) {
+  StandInServer server(GetParam(), 824);
   ASSERT_TRUE(server.ok());
-  Result r = animctl({"-wn", "824", "-pa", param(), "first;lines", "3;", "last"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "first\nline 1\nline 2\nline 3\n last\n");
-  EXPECT_EQ(read_file(log_), "3:first;lines 3; last\n3:quit\n");
+  const Call calls[] = {
+      {{"-wn", "824", "first;lines", "3;", "last"}, 0, "first\nline 1\nline 2\nline 3\n last\n"},
+      {{"-wn", "824", "quit"}, 0, "quit\n"},
+      {{"-wn", "824", "stop;kill;go 2"}, 0, "stop\nkill\n"},  // nothing is read after the release
+      {{"-wn", "W824", "hello"}, 0, "hello\n"},
+      {{"-window_num=+824", "hello"}, 0, "hello\n"},
+      {{"-win", "w824", "hello"}, 0, "hello\n"},
+      {{"-wn", "7320", "hello"}, 0, "hello\n"},
+      {{"from", "the", "environment"}, 0, "from the environment\n", "", {"zybwindownum=824"}},
+  };
+  for (const Call &c : calls) expect_call(c, param());
+  // The answers that came are printed.
+  expect_call({{"-wn", "824", "step;silent"}, 7, "step\n", "Queue not responding!!\n"}, param(",to=1"));
 }
 
+// Each call gives its slot back: the twentieth would find none otherwise.
 TEST_P(WithServer, ThirtySuccessiveCallsAreAllAnswered) {
-  StandInServer server(GetParam(), 825, log_);
+  StandInServer server(GetParam(), 825);
   ASSERT_TRUE(server.ok());
   for (int i = 1; i <= 30; ++i) {
-    Result r = animctl({"-wn", "825", "-pa", param() + ",to=5", "call", std::to_string(i)});
-    ASSERT_EQ(r.status, 0) << "call " << i << ": " << r.err;
-    ASSERT_EQ(r.out, "call " + std::to_string(i) + "\n");
+    const std::string text = "call " + std::to_string(i);
+    expect_call({{"-wn", "825", text}, 0, text + "\n"}, param(",to=5"));
+    if (HasFailure()) break;
   }
-  std::string records = read_file(log_);
-  EXPECT_EQ(count_of(records, "3:quit\n"), 30) << "every call used id 3 and gave it back";
 }
 
-TEST_P(WithServer, QuitAndKillEndTheCallWithoutAnotherQuit) {
-  StandInServer server(GetParam(), 826, log_);
-  ASSERT_TRUE(server.ok());
-  Result r = animctl({"-wn", "826", "-pa", param(), "quit"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "quit\n");
-  r = animctl({"-wn", "826", "-pa", param(), "stop;kill;go 2"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "stop\nkill\n") << "nothing is read after the release";
-  EXPECT_EQ(read_file(log_), "3:quit\n3:stop;kill;go 2\n");
-}
-
-TEST_P(WithServer, ACommandThatIsNeverAnsweredTimesOutWithStatusSeven) {
-  StandInServer server(GetParam(), 827, log_);
-  ASSERT_TRUE(server.ok());
-  Result r = animctl({"-wn", "827", "-pa", param() + ",to=1", "step;silent"});
-  EXPECT_EQ(r.status, 7);
-  EXPECT_EQ(r.out, "step\n") << "the answers that came are printed";
-  EXPECT_EQ(r.err, "Queue not responding!!\n");
-}
-
-TEST_P(WithServer, TheWindowNumberIsAcceptedInEveryForm) {
-  StandInServer server(GetParam(), 828, log_);
-  ASSERT_TRUE(server.ok());
-  const std::vector<std::vector<std::string>> forms = {
-      {"-wn", "W828"}, {"-window_num=+828"}, {"-win", "w828"}, {"-wn", "7324"}};
-  for (const auto &form : forms) {
-    std::vector<std::string> args = form;
-    args.insert(args.end(), {"-pa", param(), "hello"});
-    Result r = animctl(args);
-    EXPECT_EQ(r.status, 0) << form[0] << ": " << r.err;
-    EXPECT_EQ(r.out, "hello\n") << form[0];
-  }
-  Result r = animctl({"-pa", param(), "from", "the", "environment"}, {"zybwindownum=828"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "from the environment\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Animctl, WithServer, ::testing::Values(MQ_SYSV, MQ_TCP),
-                         zyb_test::transport_name);
+INSTANTIATE_TEST_SUITE_P(Animctl, WithServer, ::testing::Values(MQ_SYSV, MQ_TCP), transport_name);
 
 }  // namespace

@@ -7,36 +7,21 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <cstdio>
+
 namespace zyb_test {
 namespace {
 
-// One window number per depth, so the three runs may go side by side.
-int window_number() { return 930 + test_depth() / 8; }
-
-// The looper's window: the only named top-level window on our server.
-Window looper_window(Display *display) {
-  Window root, parent, *children = nullptr, found = 0;
-  unsigned int count = 0;
-  XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-  for (unsigned int i = 0; i < count && !found; i++) {
-    char *name = nullptr;
-    if (XFetchName(display, children[i], &name) && name) found = children[i];
-    if (name) XFree(name);
-  }
-  if (children) XFree(children);
-  return found;
-}
-
 TEST(LooperQuit, ReturnInTheWindowEndsTheLooperAndDeletesItsQueue) {
-  const int win = window_number();
+  const int win = 930 + test_depth() / 8;  // one per depth: the three runs may go side by side
   Looper looper({win, win});
   ASSERT_TRUE(looper.ready()) << "window " << win << " is in use";
-  EXPECT_EQ(looper.ctl({"open"}), "Window opened\n");
+  unsigned long window = 0;
+  const std::string info = looper.ctl({"open;qu wi"});
+  ASSERT_EQ(std::sscanf(info.c_str(), "Window opened\n+%lu:", &window), 1) << info;
 
   Display *display = XOpenDisplay(nullptr);
   ASSERT_NE(display, nullptr);
-  Window window = 0;
-  ASSERT_TRUE(eventually([&] { return (window = looper_window(display)) != 0; }, 5.0));
   XEvent event{};
   event.xkey.type = KeyPress;
   event.xkey.window = window;
@@ -45,10 +30,10 @@ TEST(LooperQuit, ReturnInTheWindowEndsTheLooperAndDeletesItsQueue) {
   event.xkey.keycode = XKeysymToKeycode(display, XK_Return);
   XSendEvent(display, window, False, KeyPressMask, &event);
   XSync(display, False);
+  XCloseDisplay(display);
 
   EXPECT_EQ(looper.process().wait_exit(5), 0);
   EXPECT_FALSE(queue_exists(win)) << looper.errors();
-  XCloseDisplay(display);
 }
 
 }  // namespace

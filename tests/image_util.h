@@ -1,13 +1,11 @@
-// Pictures for the image tests: radar-like test images, PPM files, and
-// ImageMagick as the independent judge of the files we write and the maker
-// of files we read.
+// Pictures for the image tests, with ImageMagick as the independent judge
+// of the files we write and the maker of files we read.
 #pragma once
 
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,25 +33,15 @@ struct Picture {
 // picture the looper mostly shows.
 inline std::vector<unsigned char> radar_levels(int w, int h, int seed = 1) {
   std::vector<unsigned char> out(static_cast<size_t>(w) * h, 0);
-  struct Blob {
-    double x, y, r;
-  };
-  std::vector<Blob> blobs;
   unsigned state = 12345u + 977u * seed;
-  auto next = [&state]() {
-    state = state * 1103515245u + 12345u;
-    return (state >> 8) & 0xFFFF;
-  };
-  for (int i = 0; i < 9; i++) blobs.push_back({next() % w * 1.0, next() % h * 1.0, 20.0 + next() % (w / 5 + 1)});
+  auto next = [&state]() { return ((state = state * 1103515245u + 12345u) >> 8) & 0xFFFF; };
+  double blobs[9][3];
+  for (auto &b : blobs) b[0] = next() % w, b[1] = next() % h, b[2] = 20.0 + next() % (w / 5 + 1);
   for (int y = 0; y < h; y++) {
     for (int x = 0; x < w; x++) {
       double v = 0;
-      for (const Blob &b : blobs) {
-        double d2 = ((x - b.x) * (x - b.x) + (y - b.y) * (y - b.y)) / (b.r * b.r);
-        v += std::exp(-d2 * 2.0) * 7.0;
-      }
-      int level = static_cast<int>(v);
-      out[static_cast<size_t>(y) * w + x] = static_cast<unsigned char>(level > 12 ? 12 : level);
+      for (auto &b : blobs) v += std::exp(-((x - b[0]) * (x - b[0]) + (y - b[1]) * (y - b[1])) / (b[2] * b[2]) * 2.0) * 7.0;
+      out[static_cast<size_t>(y) * w + x] = static_cast<unsigned char>(v > 12 ? 12 : static_cast<int>(v));
     }
   }
   return out;
@@ -70,8 +58,7 @@ inline void make_indexed(ImageRecord *img, int w, int h, const std::vector<unsig
   IMG_init(img);
   img->width = w;
   img->height = h;
-  img->depth = 8;
-  img->bits_per_pixel = 8;
+  img->depth = img->bits_per_pixel = 8;
   img->bytes_per_line = w;
   img->color_type = 1;
   IMG_alloc_pixels(img);
@@ -90,30 +77,24 @@ inline Picture record_picture(const ImageRecord &img) {
   p.height = img.height;
   auto scale = [](uint32_t v, uint32_t mask) -> unsigned char {
     if (mask == 0) return 0;
-    int shift = __builtin_ctz(mask);
     int bits = __builtin_popcount(mask);
-    uint32_t c = (v & mask) >> shift;
+    uint32_t c = (v & mask) >> __builtin_ctz(mask);
     return static_cast<unsigned char>(bits >= 8 ? c >> (bits - 8) : c << (8 - bits));
   };
+  auto byte = [](float f) { return static_cast<unsigned char>(f * 255 + 0.5f); };
+  const int bytes = img.bits_per_pixel / 8;
   for (int y = 0; y < img.height; y++) {
     const unsigned char *row = img.data + static_cast<size_t>(y) * img.bytes_per_line;
     for (int x = 0; x < img.width; x++) {
       uint32_t v = 0;
-      int bytes = img.bits_per_pixel / 8;
-      for (int i = 0; i < bytes; i++) {
-        int k = img.byte_order ? i : bytes - 1 - i;
-        v = (v << 8) | row[x * bytes + k];
-      }
-      if (img.color_type == 1) {
-        if (img.colors == nullptr) {
-          p.pixels.push_back({static_cast<unsigned char>(v), static_cast<unsigned char>(v), static_cast<unsigned char>(v)});
-        } else {
-          const ImageColor &c = img.colors[v < static_cast<uint32_t>(img.num_colors) ? v : 0];
-          p.pixels.push_back({static_cast<unsigned char>(c.red * 255 + 0.5f), static_cast<unsigned char>(c.green * 255 + 0.5f),
-                              static_cast<unsigned char>(c.blue * 255 + 0.5f)});
-        }
-      } else {
+      for (int i = 0; i < bytes; i++) v = (v << 8) | row[x * bytes + (img.byte_order ? i : bytes - 1 - i)];
+      if (img.color_type != 1) {
         p.pixels.push_back({scale(v, img.red_mask), scale(v, img.green_mask), scale(v, img.blue_mask)});
+      } else if (img.colors == nullptr) {
+        p.pixels.push_back({static_cast<unsigned char>(v), static_cast<unsigned char>(v), static_cast<unsigned char>(v)});
+      } else {
+        const ImageColor &c = img.colors[v < static_cast<uint32_t>(img.num_colors) ? v : 0];
+        p.pixels.push_back({byte(c.red), byte(c.green), byte(c.blue)});
       }
     }
   }
@@ -128,38 +109,6 @@ inline bool write_ppm(const std::string &path, const Picture &p) {
   return std::fclose(f) == 0;
 }
 
-// Binary PPM with maxval 255; comment lines in the header are skipped.
-inline Picture parse_ppm(const std::string &bytes) {
-  Picture p;
-  size_t pos = 2;
-  auto number = [&](int *out) {
-    while (pos < bytes.size()) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') pos++;
-      } else if (std::isspace(static_cast<unsigned char>(bytes[pos]))) {
-        pos++;
-      } else {
-        break;
-      }
-    }
-    size_t start = pos;
-    while (pos < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[pos]))) pos++;
-    if (pos == start) return false;
-    *out = std::atoi(bytes.substr(start, pos - start).c_str());
-    return true;
-  };
-  int maxval = 0;
-  if (bytes.compare(0, 2, "P6") != 0 || !number(&p.width) || !number(&p.height) || !number(&maxval) || maxval != 255) {
-    return Picture{};
-  }
-  size_t start = pos + 1;
-  size_t n = static_cast<size_t>(p.width) * p.height;
-  if (bytes.size() < start + 3 * n) return Picture{};
-  p.pixels.resize(n);
-  std::memcpy(p.pixels.data(), bytes.data() + start, 3 * n);
-  return p;
-}
-
 // Runs ImageMagick's convert with the arguments; true on success.
 inline bool run_magick(const std::vector<std::string> &args, std::string *out = nullptr) {
   std::vector<std::string> argv{magick()};
@@ -168,11 +117,19 @@ inline bool run_magick(const std::vector<std::string> &args, std::string *out = 
   return run(argv, out != nullptr ? out : &ignored) == 0;
 }
 
-// The first image of a file as ImageMagick decodes it.
+// The first image of a file as ImageMagick decodes it: its size on a line,
+// then the raw pixels.
 inline Picture magick_decode(const std::string &path) {
   std::string out;
-  if (!run_magick({path + "[0]", "-depth", "8", "ppm:-"}, &out)) return Picture{};
-  return parse_ppm(out);
+  Picture p;
+  if (!run_magick({path + "[0]", "-depth", "8", "-format", "%w %h\n", "-write", "info:-", "rgb:-"}, &out) ||
+      std::sscanf(out.c_str(), "%d %d", &p.width, &p.height) != 2)
+    return Picture{};
+  const size_t start = out.find('\n') + 1, n = static_cast<size_t>(p.width) * p.height;
+  if (out.size() != start + 3 * n) return Picture{};
+  p.pixels.resize(n);
+  std::memcpy(p.pixels.data(), out.data() + start, 3 * n);
+  return p;
 }
 
 // Number of pixels that differ; -1 when the sizes differ.
@@ -186,16 +143,24 @@ inline long count_differences(const Picture &a, const Picture &b) {
 inline std::string read_bytes(const std::string &path) { return read_file(path); }
 
 inline void write_bytes(const std::string &path, const std::string &bytes) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  if (FILE *f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
 }
 
 // Frees a record when the test leaves.
 struct RecordGuard {
   ImageRecord *img;
   ~RecordGuard() { IMG_free(img); }
+};
+
+// A record that starts empty and frees its arrays when it goes.
+struct Record : ImageRecord {
+  Record() { IMG_init(this); }
+  ~Record() { IMG_free(this); }
+  Record(const Record &) = delete;
+  Record &operator=(const Record &) = delete;
 };
 
 }  // namespace zyb_test

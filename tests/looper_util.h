@@ -21,10 +21,8 @@ namespace zyb_test {
 template <typename Pred>
 bool eventually(Pred pred, double seconds = 10.0) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < end) {
+  for (; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(20)))
     if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
   return pred();
 }
 
@@ -36,16 +34,13 @@ struct WindowRange {
   int last;
 };
 
-// A queue whose last reader has gone was left behind by a run that crashed.
-inline void remove_if_abandoned(int window) {
+// Busy: a channel exists. A queue whose last reader has gone was left
+// behind by a run that crashed, and is removed.
+inline bool window_busy(int window) {
   const int id = msgget(kQueueOffset + window, 0);
   msqid_ds info{};
-  if (id < 0 || msgctl(id, IPC_STAT, &info) != 0 || info.msg_lrpid == 0) return;
-  if (kill(info.msg_lrpid, 0) != 0 && errno == ESRCH) msgctl(id, IPC_RMID, nullptr);
-}
-
-inline bool window_busy(int window) {
-  remove_if_abandoned(window);
+  if (id >= 0 && msgctl(id, IPC_STAT, &info) == 0 && info.msg_lrpid != 0 && kill(info.msg_lrpid, 0) != 0 && errno == ESRCH)
+    msgctl(id, IPC_RMID, nullptr);
   return queue_exists(window) || port_open(window);
 }
 
@@ -57,10 +52,8 @@ inline int free_window(WindowRange windows) {
 
 // Replaces "%W" by the window number and "%K" by its queue key.
 inline std::string with_window(std::string word, int window) {
-  for (size_t at; (at = word.find("%W")) != std::string::npos;)
-    word.replace(at, 2, std::to_string(window));
-  for (size_t at; (at = word.find("%K")) != std::string::npos;)
-    word.replace(at, 2, std::to_string(kQueueOffset + window));
+  for (size_t at; (at = word.find("%W")) != std::string::npos;) word.replace(at, 2, std::to_string(window));
+  for (size_t at; (at = word.find("%K")) != std::string::npos;) word.replace(at, 2, std::to_string(kQueueOffset + window));
   return word;
 }
 
@@ -71,8 +64,7 @@ inline std::string with_window(std::string word, int window) {
 // killed by PID and its queue removed when the object goes.
 class Looper {
  public:
-  explicit Looper(WindowRange windows, const std::vector<std::string> &options = {"-wn", "%W"},
-                  bool sock = false)
+  explicit Looper(WindowRange windows, const std::vector<std::string> &options = {"-wn", "%W"}, bool sock = false)
       : sock_(sock) {
     for (int w = windows.first; w <= windows.last && !up_; w++) {
       if (window_busy(w)) continue;
@@ -80,8 +72,8 @@ class Looper {
       std::vector<std::string> argv = {bin("zorazez")};
       if (sock_) argv.insert(argv.end(), {"-pa", "qtype=sock"});
       for (const std::string &o : options) argv.push_back(with_window(o, w));
-      process_ = std::make_unique<Process>(argv, dir_ / "looper.out", dir_ / "looper.err",
-                                           std::vector<std::string>{}, dir_.path());
+      process_ = std::make_unique<Process>(argv, dir_ / "looper.out", dir_ / "looper.err", std::vector<std::string>{},
+                                           dir_.path());
       // Another run may have taken the window meanwhile: ours then ends (14).
       up_ = eventually([this] { return sock_ ? port_open(window_) : queue_exists(window_); }) &&
             !eventually([this] { return !process_->running(); }, 0.1);

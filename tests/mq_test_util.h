@@ -37,13 +37,12 @@ inline void remove_queue(int window) {
 // A stream socket connected to window's port on the loopback address, or -1.
 inline int connect_to_window(int window) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(kQueueOffset + window));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return fd;
-  close(fd);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
   return -1;
 }
 
@@ -62,39 +61,32 @@ inline std::string transport_name(const ::testing::TestParamInfo<int> &info) {
 // queue is removed when the object goes. Each ";"-separated command of a
 // record is answered the way the looper does: "quit" and "kill" release the
 // client, "silent" gets no answer, "lines N" answers N lines, anything else
-// is echoed (with a newline when it fits). With a log file, every command
-// record is appended to it as "sender:text".
+// is echoed (with a newline when it fits).
 class StandInServer {
  public:
-  StandInServer(int type, int win, const std::string &log = "",
-                const std::string &err_file = "/dev/null")
+  StandInServer(int type, int win, const std::string &err_file = "/dev/null")
       : type_(type), win_(win) {
     int ready[2];
     if (pipe(ready) != 0) return;
     std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-      close(ready[0]);
-      int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(err, 2);
+      dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       MQ_settype(type);
       MQ_offset(kQueueOffset);
-      int q = MQ_create(win);
-      char status = q >= 0 ? '1' : '0';
+      const int q = MQ_create(win);
+      const char status = q >= 0 ? '1' : '0';
       if (write(ready[1], &status, 1) != 1 || q < 0) _exit(3);
-      serve(q, log);
+      serve(q);
     }
     close(ready[1]);
     pollfd p{ready[0], POLLIN, 0};
     char status = '0';
-    if (poll(&p, 1, 5000) == 1 && read(ready[0], &status, 1) == 1) ok_ = status == '1';
+    ok_ = poll(&p, 1, 5000) == 1 && read(ready[0], &status, 1) == 1 && status == '1';
     close(ready[0]);
   }
   ~StandInServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
     if (type_ == MQ_SYSV) remove_queue(win_);
   }
   StandInServer(const StandInServer &) = delete;
@@ -105,32 +97,22 @@ class StandInServer {
  private:
   static void answer(int q, int sender, const char *piece) {
     int lines = 0;
-    if (std::strcmp(piece, "quit") == 0) {
-      MQ_sput(q, sender, MQ_RELEASED, "%s\n", piece);
-    } else if (std::strcmp(piece, "kill") == 0) {
-      MQ_sput(q, sender, MQ_SERVER_ENDS, "%s\n", piece);
-    } else if (std::strcmp(piece, "silent") == 0) {
+    if (std::strcmp(piece, "quit") == 0 || std::strcmp(piece, "kill") == 0) {
+      MQ_sput(q, sender, piece[0] == 'q' ? MQ_RELEASED : MQ_SERVER_ENDS, "%s\n", piece);
     } else if (std::sscanf(piece, "lines %d", &lines) == 1) {
-      for (int i = 1; i <= lines; ++i)
-        MQ_sput(q, sender, i < lines ? MQ_MORE_LINES : MQ_LAST_LINE, "line %d\n", i);
-    } else if (std::strlen(piece) < static_cast<size_t>(MQ_TEXT_MAX)) {
-      MQ_sput(q, sender, MQ_LAST_LINE, "%s\n", piece);
-    } else {
-      MQ_sput(q, sender, MQ_LAST_LINE, "%s", piece);
+      for (int i = 1; i <= lines; ++i) MQ_sput(q, sender, i < lines ? MQ_MORE_LINES : MQ_LAST_LINE, "line %d\n", i);
+    } else if (std::strcmp(piece, "silent") != 0) {
+      MQ_sput(q, sender, MQ_LAST_LINE, std::strlen(piece) < static_cast<size_t>(MQ_TEXT_MAX) ? "%s\n" : "%s", piece);
     }
   }
 
-  [[noreturn]] static void serve(int q, const std::string &log) {
+  [[noreturn]] static void serve(int q) {
     for (;;) {
       int sender = -1;
       char text[MQ_TEXT_MAX + 3];
       if (MQ_sget(q, &sender, text) != MQ_GOT_COMMAND) {
         usleep(2000);
         continue;
-      }
-      if (FILE *file = log.empty() ? nullptr : std::fopen(log.c_str(), "a")) {
-        std::fprintf(file, "%d:%s\n", sender, text);
-        std::fclose(file);
       }
       int count = 0;
       char **pieces = nullptr;

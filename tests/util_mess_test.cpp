@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fcntl.h>
+#include <regex>
 #include <string>
 #include <unistd.h>
 
@@ -12,48 +12,11 @@
 
 namespace {
 
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
 using zyb_test::read_file;
-using zyb_test::TempDir;
-
-// Sends standard output and error of this process to files while alive.
-class Capture {
- public:
-  explicit Capture(const TempDir &dir) : out_(dir / "captured.out"), err_(dir / "captured.err") {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    saved_out_ = dup(1);
-    saved_err_ = dup(2);
-    int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
-    close(o);
-    close(e);
-  }
-  ~Capture() { restore(); }
-  void restore() {
-    if (saved_out_ < 0) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(saved_out_, 1);
-    dup2(saved_err_, 2);
-    close(saved_out_);
-    close(saved_err_);
-    saved_out_ = saved_err_ = -1;
-  }
-  std::string out() {
-    std::fflush(stdout);
-    return read_file(out_);
-  }
-  std::string err() {
-    std::fflush(stderr);
-    return read_file(err_);
-  }
-
- private:
-  std::string out_, err_;
-  int saved_out_ = -1, saved_err_ = -1;
-};
 
 class Mess : public ::testing::Test {
  protected:
@@ -65,210 +28,105 @@ class Mess : public ::testing::Test {
     MESS_reset();
     FLAG_reset(-9999);
   }
-  TempDir dir_;
+  void set(const std::string &text) { MESS_set_str(text.c_str()); }
+  zyb_test::TempDir dir_;
 };
 
-TEST_F(Mess, DefaultLevelShowsUpToOut2) {
+TEST_F(Mess, DefaultLevelShowsUpToOut2ErrorsAndWarningsOnStderr) {
   EXPECT_EQ(MESS_get(), 0xFFFFFu);
-  Capture cap(dir_);
+  CaptureStdout();
+  CaptureStderr();
   EXPECT_EQ(MESS_print(0x0F000000, "trace %d\n", 1), 0);
   EXPECT_EQ(MESS_print(MESS_OUT2, "detail\n"), 1);
   EXPECT_EQ(MESS_print(MESS_PRINT, "out %s\n", "line"), 1);
   EXPECT_EQ(MESS_print(MESS_ERROR, "bad\n"), 1);
   EXPECT_EQ(MESS_print(MESS_WARN, "careful\n"), 1);
-  EXPECT_EQ(cap.out(), "detail\nout line\n");
-  EXPECT_EQ(cap.err(), "bad\ncareful\n");
+  EXPECT_EQ(GetCapturedStderr(), "bad\ncareful\n");
+  EXPECT_EQ(GetCapturedStdout(), "detail\nout line\n");
 }
 
-TEST_F(Mess, NamingAClassEnablesItAndEverythingLessVerbose) {
-  MESS_set_str("mess");
-  EXPECT_EQ(MESS_get(), 0xFFFu);
-  EXPECT_FALSE(MESS_check(MESS_OUT1));
-  EXPECT_FALSE(MESS_check(MESS_OUT2));
-  EXPECT_TRUE(MESS_check(MESS_MESS));
-  MESS_set_str("warn");
-  EXPECT_EQ(MESS_get(), 0xFFu);
-  MESS_set_str("NONE");
-  EXPECT_EQ(MESS_get(), 0u);
-  MESS_set_str("print");
-  EXPECT_EQ(MESS_get(), 0x0Fu);
-  MESS_set_str("error");
-  EXPECT_EQ(MESS_get(), 0x3Fu);
-  MESS_set_str("nonsense");
-  EXPECT_EQ(MESS_get(), 0u);
-}
-
-TEST_F(Mess, SignsAndSubLevels) {
-  MESS_set_str("+debug");
-  EXPECT_EQ(MESS_get(), 0xF00FFFFFu);
-  EXPECT_TRUE(MESS_check(0x80000000u));
-  MESS_set_str("out4b");
-  EXPECT_EQ(MESS_get(), 0x03FFFFFFu);
-  MESS_reset();
-  MESS_set_str("-warn");
-  EXPECT_EQ(MESS_get(), 0xFFF3Fu);
-  EXPECT_TRUE(MESS_check(MESS_ERROR));
-  EXPECT_FALSE(MESS_check(MESS_WARN));
-  MESS_reset();
-  MESS_set_str("-mess,+debugd,+out3a");
-  EXPECT_EQ(MESS_get(), 0x801FF0FFu);
-  MESS_set_str("printa");
-  EXPECT_EQ(MESS_get(), 0x1u);
-}
-
-TEST_F(Mess, EveryCallCountsAsAnExplicitSetting) {
-  EXPECT_EQ(MESS_check_set(), 0);
-  MESS_set_str("mess,out1");
-  EXPECT_EQ(MESS_check_set(), 1);
-  EXPECT_EQ(MESS_get(), 0xFFFFu);
-}
-
-TEST_F(Mess, NumericSettingsAndLateDefaults) {
-  MESS_set(20, 0xF00);  // a late default, no explicit setting yet
-  EXPECT_EQ(MESS_get(), 0xFFFu);
-  EXPECT_EQ(MESS_check_set(), 0);
-  MESS_set(11, 0xF000);
-  EXPECT_EQ(MESS_get(), 0xFFFFu);
-  EXPECT_EQ(MESS_check_set(), 0);
-  MESS_set(-1, 0xC0);  // codes below 5 count as explicit
-  EXPECT_EQ(MESS_get(), 0xFF3Fu);
-  EXPECT_EQ(MESS_check_set(), 1);
-  MESS_set(1, 0xC0);
-  MESS_set(19, 0xFFFF);  // ignored now
-  EXPECT_EQ(MESS_get(), 0xFFFFu);
-  MESS_set(9, 0xF000);
-  EXPECT_EQ(MESS_get(), 0x0FFFu);
-  MESS_set(22, 0);  // outside the codes
-  MESS_set(-2, 0);
-  MESS_set(5, 0xFFFFFFFF);
-  EXPECT_EQ(MESS_get(), 0x0FFFu);
+TEST_F(Mess, LevelEntriesAndEachCallCountsOnce) {
+  const struct {
+    const char *entry;
+    unsigned int level;
+  } cases[] = {{"mess", 0xFFF},   {"warn", 0xFF},       {"NONE", 0},  {"print", 0x0F},   {"error", 0x3F},
+               {"nonsense", 0},   {"+debug", 0xF00FFFFF}, {"out4b", 0x03FFFFFF}, {"-warn", 0xFFF3F},
+               {"printa", 0x1},   {"mess,out1", 0xFFFF}, {"-mess,+debugd,+out3a", 0x801FF0FF}};
+  for (const auto &c : cases) {
+    MESS_reset();
+    set(c.entry);
+    EXPECT_EQ(MESS_get(), c.level) << c.entry;
+    EXPECT_EQ(MESS_check_set(), 1) << c.entry;
+  }
 }
 
 TEST_F(Mess, BannerCarriesTitleAndVersion) {
-  Capture cap(dir_);
+  CaptureStdout();
   MESS_print_prog("ZYB LOOPING AND OVERLAY PROGRAM");
-  EXPECT_EQ(cap.out(), "      ZYB LOOPING AND OVERLAY PROGRAM (Ver 5.60.4-LINUX-X11)\n\n");
+  EXPECT_EQ(GetCapturedStdout(), "      ZYB LOOPING AND OVERLAY PROGRAM (Ver 5.60.4-LINUX-X11)\n\n");
 }
 
-TEST_F(Mess, FileOnlyLogKeepsTheTerminalQuiet) {
-  std::string log = dir_ / "logs/run.log";
-  Capture cap(dir_);
-  MESS_set_str(("fi=" + log).c_str());
-  EXPECT_EQ(MESS_get_out(), 0);
-  EXPECT_EQ(MESS_print(MESS_ERROR, "to file %d\n", 7), 1);
+TEST_F(Mess, LogFileModes) {
+  const std::string only = dir_ / "logs/only.log", app = dir_ / "app.log", dated = dir_ / "dated.log",
+                    each = dir_ / "each.log";
+  CaptureStdout();
+  CaptureStderr();
+  set("fi=" + only);  // file only: the terminal stays quiet
+  MESS_print(MESS_ERROR, "to file %d\n", 7);
   MESS_print(0x0F000000, "not enabled\n");
-  EXPECT_EQ(cap.out(), "");
-  EXPECT_EQ(cap.err(), "");
-  EXPECT_EQ(read_file(log), "to file 7\n");
-}
-
-TEST_F(Mess, AppendAndTruncateLogModes) {
-  std::string log = dir_ / "a.log";
-  {
-    FILE *f = std::fopen(log.c_str(), "w");
-    std::fputs("old\n", f);
-    std::fclose(f);
-  }
-  Capture cap(dir_);
-  MESS_set_str(("+fi=" + log).c_str());
+  set("-fi=" + app);
+  MESS_print(MESS_PRINT, "zero\n");
+  set("+fi=" + app);
   MESS_print(MESS_PRINT, "one\n");
-  EXPECT_EQ(read_file(log), "old\none\n");
-  MESS_set_str(("-fi=" + log).c_str());
+  EXPECT_EQ(read_file(app), "zero\none\n");
+  set("-fi=" + app);
   MESS_print(MESS_PRINT, "two\n");
-  EXPECT_EQ(read_file(log), "two\n");
-  EXPECT_EQ(cap.out(), "one\ntwo\n");
-}
-
-TEST_F(Mess, DatedLogPrefixesEveryLogLine) {
-  std::string log = dir_ / "dated.log";
-  Capture cap(dir_);
-  MESS_set_str(("@fi=" + log).c_str());
-  EXPECT_EQ(MESS_get_out(), -1);
+  set("@fi=" + dated);
   MESS_print(MESS_MESS, "hello\n");
-  EXPECT_EQ(cap.out(), "hello\n");
-  // "yy MON dd  hh:mm:ssZ -- " before the text.
-  std::string line = read_file(log);
-  int yy, dd, hh, mm, ss, used = 0;
-  char month[4] = "";
-  ASSERT_EQ(std::sscanf(line.c_str(), "%2d %3s %2d  %2d:%2d:%2dZ -- %n", &yy, month, &dd, &hh, &mm, &ss, &used), 6)
-      << line;
-  EXPECT_EQ(line.substr(static_cast<size_t>(used)), "hello\n");
-  EXPECT_NE(std::string("JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC").find(month), std::string::npos);
-}
-
-TEST_F(Mess, PerMessageFileIsOpenedAnewEachTime) {
-  std::string log = dir_ / "each.log";
-  Capture cap(dir_);
-  MESS_set_str(("dfi=" + log).c_str());
-  EXPECT_EQ(MESS_get_out(), 2);
+  set("dfi=" + each);
   MESS_print(MESS_PRINT, "first\n");
-  EXPECT_EQ(read_file(log), "first\n");
-  unlink(log.c_str());  // a rotated log is simply started again
+  unlink(each.c_str());  // a rotated log is simply started again
   MESS_print(MESS_PRINT, "second\n");
-  EXPECT_EQ(read_file(log), "second\n");
-  EXPECT_EQ(cap.out(), "first\nsecond\n");
-}
-
-TEST_F(Mess, UnopenableLogStillReachesTheTerminal) {
-  Capture cap(dir_);
-  MESS_set_str("+fi=/proc/no/such/dir/x.log");
+  set("+fi=/proc/no/such/dir/x.log");
   MESS_print(MESS_PRINT, "still here\n");
-  EXPECT_EQ(cap.out(), "still here\n");
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(GetCapturedStdout(), "zero\none\ntwo\nhello\nfirst\nsecond\nstill here\n");
+  EXPECT_EQ(read_file(only), "to file 7\n");
+  EXPECT_EQ(read_file(app), "two\n");
+  EXPECT_EQ(read_file(each), "second\n");
+  const std::regex dated_line(
+      R"(\d\d (JAN|FEB|MAR|APR|MAY|JUN|JUL|AUG|SEP|OCT|NOV|DEC) \d\d  \d\d:\d\d:\d\dZ -- hello\n)");
+  EXPECT_TRUE(std::regex_match(read_file(dated), dated_line)) << read_file(dated);
 }
 
-TEST_F(Mess, ExtraCopyFile) {
-  std::string copy = dir_ / "copy.txt";
-  Capture cap(dir_);
-  ASSERT_EQ(MESS_file(copy.c_str(), "w"), 0);
-  MESS_print(MESS_WARN, "w %s\n", "x");
-  MESS_file_close();
-  MESS_print(MESS_WARN, "after\n");
-  EXPECT_EQ(read_file(copy), "w x\n");
-  EXPECT_EQ(cap.err(), "w x\nafter\n");
-}
-
-TEST_F(Mess, PagingCountsNewlinesOfTheFormat) {
-  std::string input = dir_ / "keys";
-  {
-    FILE *f = std::fopen(input.c_str(), "w");
-    std::fputs("\n\n\n", f);
-    std::fclose(f);
-  }
-  int saved_in = dup(0);
-  int in = open(input.c_str(), O_RDONLY);
-  dup2(in, 0);
-  close(in);
-  {
-    Capture cap(dir_);
-    MESS_set_str("page,line=3");
-    EXPECT_EQ(MESS_get_max_lines(), 3);
-    MESS_print(MESS_PRINT, "%s\n", "a\nb\nc\nd");  // one newline in the format
-    MESS_print(MESS_PRINT, "two\nlines\n");
-    EXPECT_EQ(cap.out(), "a\nb\nc\nd\ntwo\nlines\n");
-    MESS_print(MESS_PRINT, "x\n");  // the fourth line: pause
-    EXPECT_EQ(cap.out(), "a\nb\nc\nd\ntwo\nlines\nx\nPress return to continue\n");
-  }
+TEST_F(Mess, PagingCountsNewlinesOfTheFormatAndNeverWaitsInBatch) {
+  int keys[2];
+  ASSERT_EQ(pipe(keys), 0);
+  EXPECT_EQ(write(keys[1], "\n\n\n", 3), 3);  // the keys a user would press
+  close(keys[1]);
+  const int saved_in = dup(0);
+  dup2(keys[0], 0);
+  close(keys[0]);
+  CaptureStdout();
+  set("page,line=3");
+  MESS_print(MESS_PRINT, "%s\n", "a\nb\nc\nd");  // one newline in the format
+  MESS_print(MESS_PRINT, "two\nlines\n");
+  MESS_print(MESS_PRINT, "x\n");  // the fourth line: pause
+  MESS_print(MESS_PRINT, "y\n");  // counting starts again
+  FLAG_set(FLAG_BATCH, 1);
+  set("line=1");
+  MESS_print(MESS_PRINT, "1\n2\n3\n");
+  EXPECT_EQ(MESS_hold(MESS_PRINT, "prompt\n"), 0);
+  EXPECT_EQ(GetCapturedStdout(), "a\nb\nc\nd\ntwo\nlines\nx\nPress return to continue\ny\n1\n2\n3\n");
   std::clearerr(stdin);
   dup2(saved_in, 0);
   close(saved_in);
-}
 
-TEST_F(Mess, BatchModeNeverPauses) {
-  FLAG_set(FLAG_BATCH, 1);
-  Capture cap(dir_);
-  MESS_set_str("page,line=1");
-  MESS_print(MESS_PRINT, "1\n2\n3\n");
-  EXPECT_EQ(MESS_hold(MESS_PRINT, "prompt\n"), 0);
-  EXPECT_EQ(cap.out(), "1\n2\n3\n");
-}
-
-TEST_F(Mess, LineCountDefaultsAndNoPage) {
-  MESS_set_str("line=0");
+  set("line=0");
   EXPECT_EQ(MESS_get_max_lines(), 22);
-  MESS_set_str("line=30,nopage");
+  set("line=30,nopage");
   EXPECT_EQ(MESS_get_max_lines(), 30);
   EXPECT_EQ(MESS_get_page(), 0);
-  EXPECT_EQ(MESS_hold(MESS_PRINT, "never\n"), 0);
 }
 
 }  // namespace

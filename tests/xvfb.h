@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -14,31 +15,42 @@
 
 namespace zyb_test {
 
+struct XvfbOptions {
+  std::string size = "1280x1024";     // of the one screen, without the depth
+  std::vector<std::string> extra;     // further server arguments
+  std::vector<std::string> launcher;  // words before "Xvfb"; the launcher must exec it (the PID stays the server's)
+};
+
 inline void stop_xvfb(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
 }
 
-// Starts Xvfb with one 1280 x 1024 screen of the given depth. On success
-// *pid and *display (":N") name the server; on failure *pid is -1.
+// Starts Xvfb with one screen of the given depth. On success *pid and
+// *display (":N") name the server; on failure *pid is -1.
 //
 // -noreset: a server left without clients between two tests would otherwise
 // reset itself and refuse the next connection for a moment.
-inline bool start_xvfb(int depth, pid_t *pid, std::string *display) {
+inline bool start_xvfb(int depth, pid_t *pid, std::string *display, const XvfbOptions &options = {}) {
   *pid = -1;
   int fds[2];
   if (pipe(fds) != 0) return false;
-  const std::string screen = "1280x1024x" + std::to_string(depth);
-  const std::string fd = std::to_string(fds[1]);
+  const std::string fd = std::to_string(fds[1]), screen = options.size + "x" + std::to_string(depth);
+  std::vector<std::string> words = options.launcher;
+  words.insert(words.end(), {"Xvfb", "-displayfd", fd, "-screen", "0", screen, "-nolisten", "tcp", "-noreset", "-ac",
+                             "+extension", "XTEST"});
+  words.insert(words.end(), options.extra.begin(), options.extra.end());
+  std::vector<char *> argv;
+  for (std::string &word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, 1);
     dup2(devnull, 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-           "tcp", "-noreset", "-ac", "+extension", "XTEST", static_cast<char *>(nullptr));
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(fds[1]);
@@ -62,7 +74,7 @@ inline bool start_xvfb(int depth, pid_t *pid, std::string *display) {
 // A server for the life of the object; display() is empty when it did not start.
 class PrivateXvfb {
  public:
-  explicit PrivateXvfb(int depth) { start_xvfb(depth, &pid_, &display_); }
+  explicit PrivateXvfb(int depth, const XvfbOptions &options = {}) { start_xvfb(depth, &pid_, &display_, options); }
   ~PrivateXvfb() { stop_xvfb(pid_); }
   PrivateXvfb(const PrivateXvfb &) = delete;
   PrivateXvfb &operator=(const PrivateXvfb &) = delete;

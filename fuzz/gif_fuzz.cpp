@@ -5,26 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "util/mess.h"
+#include "fuzz/fuzz_util.h"
 
-namespace {
-
-std::string scratch(const char *what) {
-  return "/tmp/gif_fuzz." + std::to_string(getpid()) + "." + what;
-}
-
-bool put_file(const std::string &path, const uint8_t *data, size_t size) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  std::fwrite(data, 1, size, f);
-  return std::fclose(f) == 0;
-}
-
-}  // namespace
+using zyb_fuzz::put_file;
+using zyb_fuzz::scratch;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // Large declared sizes are refused the same way below this limit; a
@@ -35,7 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string in = scratch("in"), out = scratch("out");
+  static const std::string in = scratch("gif_fuzz", "in"), out = scratch("gif_fuzz", "out");
   if (!put_file(in, data, size)) return 0;
   ImageRecord img;
   IMG_init(&img);

@@ -4,21 +4,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "image/png.h"
 #include "image/xdump.h"
 #include "util/mess.h"
+#include "fuzz/fuzz_util.h"
 
-namespace {
-
-std::string scratch(const char *what) {
-  return "/tmp/xwd_fuzz." + std::to_string(getpid()) + "." + what;
-}
-
-}  // namespace
+using zyb_fuzz::put_file;
+using zyb_fuzz::scratch;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   IMG_set_max_bytes(size_t{1} << 20);
@@ -27,11 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string in = scratch("in"), out = scratch("out");
-  FILE *f = std::fopen(in.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const std::string in = scratch("xwd_fuzz", "in"), out = scratch("xwd_fuzz", "out");
+  if (!put_file(in, data, size)) return 0;
   ImageRecord img;
   IMG_init(&img);
   img.depth = 32;

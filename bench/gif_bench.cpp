@@ -2,6 +2,8 @@
 // pictures. After the runs it prints, for decoding and encoding, the ratio
 // of our time to giflib's and, for encoding, of our file size to giflib's.
 #include <benchmark/benchmark.h>
+
+#include "bench/ratio_reporter.h"
 #include <gif_lib.h>
 
 #include <cstdio>
@@ -139,25 +141,6 @@ void BM_encode_giflib(benchmark::State &state) {
   state.counters["bytes"] = static_cast<double>(file_size(f.theirs));
 }
 
-// Keeps each benchmark's CPU time per iteration for the ratios: both sides
-// are pure computation, and on a shared machine CPU time is the steadier.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &run : runs) {
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time_of(const std::string &name) const {
-    auto it = times_.find(name);
-    return it == times_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 BENCHMARK(BM_decode_ours)->Unit(benchmark::kMillisecond);
@@ -177,7 +160,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Cpu);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   double decode = reporter.time_of("BM_decode_ours") / reporter.time_of("BM_decode_giflib");

@@ -3,6 +3,8 @@
 // prints the ratio load time / decode time at the end, and for scale the
 // load time against giflib's decode of the same file.
 #include <benchmark/benchmark.h>
+
+#include "bench/ratio_reporter.h"
 #include <gif_lib.h>
 
 #include <cstdio>
@@ -57,23 +59,6 @@ void BM_load_into_frame(benchmark::State &state) {
   }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &run : runs) {
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double time_of(const std::string &name) const {
-    auto it = times_.find(name);
-    return it == times_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 BENCHMARK(BM_decode)->Unit(benchmark::kMicrosecond);
@@ -103,7 +88,7 @@ int main(int argc, char **argv) {
   gselect_frame(gcreate_frame(-1));
 
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Real);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double ratio = reporter.time_of("BM_load_into_frame") / reporter.time_of("BM_decode");
   double giflib = reporter.time_of("BM_load_into_frame") / reporter.time_of("BM_decode_giflib");

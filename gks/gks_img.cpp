@@ -88,20 +88,20 @@ int transparent_pixel_for(const char *colour) {
 // ---- Colour set-up -------------------------------------------------------------
 
 // Maps every byte through map, which is asked about each value once, in
-// order of first appearance (the order colour cells get allocated in);
-// the bytes then go through the finished table.
+// order of first appearance (the order colour cells get allocated in).
+// One pass: the table entry is ready by the time a value is first stored.
 template <typename Map>
 void map_bytes(unsigned char *p, size_t n, Map &map) {
   bool seen[256] = {};
   unsigned char table[256];
   for (size_t i = 0; i < n; i++) {
     unsigned char v = p[i];
-    if (!seen[v]) {
+    if (__builtin_expect(!seen[v], 0)) {
       seen[v] = true;
       table[v] = static_cast<unsigned char>(map(v));
     }
+    p[i] = table[v];
   }
-  for (size_t i = 0; i < n; i++) p[i] = table[p[i]];
 }
 
 // ---- Grabbing ----------------------------------------------------------------

@@ -35,6 +35,7 @@ struct ShmBuffer {
   ShmSegment segment;
   bool attached = false;
   bool busy = false;  // a put from it may still be in the server's queue
+  unsigned long put_serial = 0;  // the request number of that put
 };
 
 struct ConvState {
@@ -482,8 +483,9 @@ unsigned char *shm_buffer(size_t size) {
   Display *display = gget_display();
   if (display == nullptr || s.refused_by == display) return nullptr;
   if (s.shm.attached && s.shm.display == display && s.shm.busy) {
-    // The server must be done reading before the segment is written again.
-    XSync(display, False);
+    // The server must be done reading before the segment is written again;
+    // a reply to any later request already says it is.
+    if (LastKnownRequestProcessed(display) < s.shm.put_serial) XSync(display, False);
     s.shm.busy = false;
   }
   if (s.shm.attached && s.shm.display == display && s.shm.segment.size >= size) {
@@ -592,9 +594,11 @@ bool GimgPrepared::prepare(ImageRecord *img) {
 void GimgPrepared::put(Drawable target, GC gc, int dx, int dy, unsigned w, unsigned h) {
   Display *display = gget_display();
   ShmBuffer &shm = state().shm;
+  unsigned long serial = NextRequest(display);
   if (shared_ && gshm_put_image(shm.ext, shm.segment, target, gc, xi_, 0, 0, dx, dy, w, h)) {
     XFlush(display);
     shm.busy = true;
+    shm.put_serial = serial;
   } else {
     XPutImage(display, target, gc, &xi_, 0, 0, dx, dy, w, h);
   }

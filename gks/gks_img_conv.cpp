@@ -200,17 +200,27 @@ std::vector<uint32_t> index_table(const ImageRecord *img, int win_depth, const V
 // skip reading every cache line before it is overwritten.
 bool stream_rows(const ImageRecord *img, const uint32_t *lut, const Layout &out, unsigned char *dst) {
   bool aligned = reinterpret_cast<uintptr_t>(dst) % 16 == 0 && out.bytes_per_line % 16 == 0;
-  if (out.bits_per_pixel != 32 || (out.byte_order == MSBFirst) == host_is_lsb() || !aligned) return false;
+  bool wide = out.bits_per_pixel == 32;
+  if ((!wide && out.bits_per_pixel != 16) || (out.byte_order == MSBFirst) == host_is_lsb() || !aligned) return false;
+  const int width = img->width;
   for (int y = 0; y < img->height; y++) {
     const unsigned char *src = img->data + static_cast<size_t>(y) * img->bytes_per_line;
-    uint32_t *row = reinterpret_cast<uint32_t *>(dst + static_cast<size_t>(y) * out.bytes_per_line);
+    unsigned char *row = dst + static_cast<size_t>(y) * out.bytes_per_line;
+    auto *block = reinterpret_cast<__m128i *>(row);
     int x = 0;
-    for (; x + 4 <= img->width; x += 4) {
-      __m128i v = _mm_set_epi32(static_cast<int>(lut[src[x + 3]]), static_cast<int>(lut[src[x + 2]]),
-                                static_cast<int>(lut[src[x + 1]]), static_cast<int>(lut[src[x]]));
-      _mm_stream_si128(reinterpret_cast<__m128i *>(row + x), v);
+    if (wide) {
+      for (; x + 4 <= width; x += 4, block++) {
+        _mm_stream_si128(block, _mm_set_epi32(static_cast<int>(lut[src[x + 3]]), static_cast<int>(lut[src[x + 2]]),
+                                              static_cast<int>(lut[src[x + 1]]), static_cast<int>(lut[src[x]])));
+      }
+      for (; x < width; x++) reinterpret_cast<uint32_t *>(row)[x] = lut[src[x]];
+    } else {
+      auto half = [&](int k) { return static_cast<short>(lut[src[x + k]]); };
+      for (; x + 8 <= width; x += 8, block++) {
+        _mm_stream_si128(block, _mm_set_epi16(half(7), half(6), half(5), half(4), half(3), half(2), half(1), half(0)));
+      }
+      for (; x < width; x++) reinterpret_cast<uint16_t *>(row)[x] = static_cast<uint16_t>(lut[src[x]]);
     }
-    for (; x < img->width; x++) row[x] = lut[src[x]];
   }
   _mm_sfence();
   return true;

@@ -16,8 +16,7 @@ TEST_F(Keys, ReturnWithAnyModifiersAndAltQQuitOnceInputIsOn) {
     KeySym key;
     unsigned int state;
     int still_running;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {0, XK_Return, 0, 1},  // keys before input is on count as user events, but do nothing
       {0, XK_q, Mod1Mask, 1},
       {1, XK_q, 0, 1},
@@ -41,8 +40,7 @@ TEST_F(Keys, StoppedKeysAndButtonsStepDeleteAndToggle) {
   gdisplay_frame(0);
   press(XK_bracketright, Mod1Mask);
   EXPECT_EQ(gget_cur_frame(), 1);
-  press(XK_bracketleft, Mod1Mask);
-  press(XK_bracketleft, Mod1Mask);
+  for (int i = 0; i < 2; i++) press(XK_bracketleft, Mod1Mask);
   EXPECT_EQ(gget_cur_frame(), 2) << "back from frame 0 wraps";
   click(Button1);
   EXPECT_EQ(gget_cur_frame(), 1);

@@ -72,9 +72,7 @@ class KernelWindow : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return served;
   }
-  int serve_user_events(int count) {
-    return serve_until([count](int served) { return served >= count; });
-  }
+  int serve_user_events(int count) { return serve_until([count](int served) { return served >= count; }); }
   void send(XEvent event, long mask) {
     event.xany.window = window_;
     XSendEvent(user_, window_, False, mask, &event);
@@ -95,7 +93,7 @@ class KernelWindow : public ::testing::Test {
     event.xkey.type = type + 1;
     send(event, press_mask << 1);
   }
-  void send_key(KeySym key, unsigned int state = 0) {
+  void send_key(KeySym key, unsigned state = 0) {
     send_pair(KeyPress, XKeysymToKeycode(user_, key), state, KeyPressMask);
   }
   void press(KeySym key, unsigned int state = 0) {
@@ -117,21 +115,12 @@ class KernelWindow : public ::testing::Test {
   // What a window-sized drawable shows now, readable after later changes.
   PixelAt grab(Drawable drawable) {
     XSync(gget_display(), False);
-    std::shared_ptr<XImage> image(
-        XGetImage(user_, drawable, 0, 0, unsigned(width_), unsigned(height_), AllPlanes, ZPixmap),
-        [](XImage *i) {
-          if (i) XDestroyImage(i);
-        });
+    std::shared_ptr<XImage> image(XGetImage(user_, drawable, 0, 0, width_, height_, AllPlanes, ZPixmap),
+                                  [](XImage *i) { i ? XDestroyImage(i) : 0; });
     if (!image) return [](int, int) { return ~0ul; };
     return [image](int x, int y) { return XGetPixel(image.get(), x, y); };
   }
-  unsigned long pixel_at(Drawable drawable, int x, int y) {
-    XSync(gget_display(), False);
-    XImage *image = XGetImage(user_, drawable, x, y, 1, 1, AllPlanes, ZPixmap);
-    unsigned long pixel = image ? XGetPixel(image, 0, 0) : ~0ul;
-    if (image) XDestroyImage(image);
-    return pixel;
-  }
+  unsigned long pixel_at(Drawable drawable, int x, int y) { return grab(drawable)(x, y); }
   // Pixels of the drawable that differ from expected(x, y); the first is
   // described in first_miss_.
   int mismatches(Drawable drawable, const PixelAt &expected) {
@@ -150,9 +139,7 @@ class KernelWindow : public ::testing::Test {
     unsigned long mask = depth_ >= 32 ? 0xFFFFFFFFul : (1ul << depth_) - 1;
     return [mask, seed](int x, int y) { return ((unsigned long)(x + 131 * y) + seed * 977ul) & mask; };
   }
-  static PixelAt solid(unsigned long pixel) {
-    return [pixel](int, int) { return pixel; };
-  }
+  static PixelAt solid(unsigned long pixel) { return [pixel](int, int) { return pixel; }; }
   void paint(Drawable drawable, const PixelAt &pixel) {
     XImage *image = XCreateImage(user_, DefaultVisual(user_, DefaultScreen(user_)), unsigned(depth_), ZPixmap, 0,
                                  nullptr, unsigned(width_), unsigned(height_), 32, 0);

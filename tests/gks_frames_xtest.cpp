@@ -86,24 +86,23 @@ TEST_F(Frames, DeletingMovesWholeRecordsAndTheEndPause) {
 
   make_frames(1);
   paint(gget_frame_id(2), solid(pixel_[3]));
-  unsigned long last = gget_frame_id(2);
+  const unsigned long last = gget_frame_id(2);
   gdisplay_frame(2);
   EXPECT_EQ(gdelete_frame(-2), 1);
   EXPECT_EQ(delays(), Delays({0.7f, 1.0f}));
   EXPECT_FALSE(exists(last));
-  EXPECT_EQ(gget_cur_frame(), 1);
-  EXPECT_EQ(shown(), pixel_[3]) << "stepped back without a redisplay";
+  EXPECT_EQ((Ids{(unsigned long)gget_cur_frame(), shown()}), (Ids{1, pixel_[3]})) << "stepped back, not redisplayed";
   EXPECT_EQ(gcreate_frame(-1), 2);
   EXPECT_EQ(delays(), Delays({0.7f, 0.5f, 1.0f}));
 
   EXPECT_EQ(gcreate_frame(5), 5) << "beyond the loop";
-  unsigned long beyond = gget_frame_id(5);
+  const unsigned long beyond = gget_frame_id(5);
   gdisplay_frame(2);
   EXPECT_EQ((Ints{gget_num_images(), ginc_frame(1)}), (Ints{3, 0})) << "never stepped onto";
   EXPECT_EQ(gdelete_frame(5), 1);
   EXPECT_FALSE(exists(beyond));
 
-  unsigned long kept = gget_frame_id(1);
+  const unsigned long kept = gget_frame_id(1);
   gdelete_all_frames();
   EXPECT_EQ(ids(3), Ids(3, 0ul));
   EXPECT_EQ(gget_num_images(), 3) << "the slots stay";
@@ -125,13 +124,11 @@ TEST_F(Frames, StepsFollowTheDirectionAndTurnOrWrapAtTheEnds) {
     std::vector<int> shown;
     int direction_after;
   };
-  const Case cases[] = {
-      {GKS_LOOP_ALT_BACK, 1, {0, 0, 0}, GKS_LOOP_ALT_BACK},
-      {GKS_LOOP_FORWARD, 3, {0, 1, 2, 0, 1}, GKS_LOOP_FORWARD},
-      {GKS_LOOP_BACKWARD, 3, {0, 2, 1, 0, 2}, GKS_LOOP_BACKWARD},
-      {GKS_LOOP_ALT_FORWARD, 3, {0, 1, 2, 1, 0, 1, 2, 1}, GKS_LOOP_ALT_BACK},
-      {GKS_LOOP_ALT_BACK, 3, {0, 1, 2, 1, 0, 1}, GKS_LOOP_ALT_FORWARD},
-  };
+  const Case cases[] = {{GKS_LOOP_ALT_BACK, 1, {0, 0, 0}, GKS_LOOP_ALT_BACK},
+                        {GKS_LOOP_FORWARD, 3, {0, 1, 2, 0, 1}, GKS_LOOP_FORWARD},
+                        {GKS_LOOP_BACKWARD, 3, {0, 2, 1, 0, 2}, GKS_LOOP_BACKWARD},
+                        {GKS_LOOP_ALT_FORWARD, 3, {0, 1, 2, 1, 0, 1, 2, 1}, GKS_LOOP_ALT_BACK},
+                        {GKS_LOOP_ALT_BACK, 3, {0, 1, 2, 1, 0, 1}, GKS_LOOP_ALT_FORWARD}};
   for (const Case &c : cases) {
     ginit_loop();
     make_frames(c.frames);
@@ -149,8 +146,7 @@ TEST_F(Frames, StepsFollowTheDirectionAndTurnOrWrapAtTheEnds) {
   gdisplay_frame(2);
   EXPECT_EQ((std::vector<int>{ginc_frame(1), ginc_frame(-1), gget_cur_frame()}), (std::vector<int>{0, 1, 2}));
   gset_loop_direct(GKS_LOOP_ALT_FORWARD);
-  EXPECT_EQ(ginc_frame(1), 1);
-  EXPECT_EQ(gget_loop_direct(), GKS_LOOP_ALT_BACK);
+  EXPECT_EQ((std::vector<int>{ginc_frame(1), gget_loop_direct()}), (std::vector<int>{1, GKS_LOOP_ALT_BACK}));
 }
 
 TEST_F(Frames, DelaySettersKeepTheEndPauseAndNeverGoNegative) {
@@ -160,7 +156,6 @@ TEST_F(Frames, DelaySettersKeepTheEndPauseAndNeverGoNegative) {
   make_frames(2);
   gset_loop_delay(GKS_FRAME_ALL, 0.3f);
   EXPECT_EQ(delays(), Delays({0.3f, 0.3f, 1.0f}));
-  EXPECT_EQ(gget_loop_delay(), 0.5f);
   gset_loop_delay(GKS_FRAME_LAST, 2.0f);
   gdisplay_frame(1);
   gset_loop_delay(GKS_FRAME_CURRENT, 0.25f);
@@ -187,7 +182,7 @@ TEST_F(Frames, ShowingCopiesTheFrameToTheScreenAndNamesItInTheTitle) {
   gset_loop_title(0);
   gdisplay_frame(0);
   EXPECT_EQ(shown(), pixel_[0]);
-  EXPECT_EQ(title_extra(), "[1]");
+  EXPECT_EQ(title_extra(), "[1]") << "without the loop title the extra stays";
 }
 
 TEST_F(Frames, SelectingCopyingAndSwitchingMoveDrawWindowPicturesAndPixmaps) {
@@ -218,15 +213,14 @@ TEST_F(Frames, SelectingCopyingAndSwitchingMoveDrawWindowPicturesAndPixmaps) {
 
 TEST_F(Frames, ReferencesToNothingAreIgnoredWithoutXErrors) {
   gclr_xerror();
-  const long refused[] = {gclear_frame(300),  gclear_frame(-1),   gcopy_frame(-1, 200),   gcopy_frame(-3, -2),
-                          gdisplay_frame(500), gdelete_frame(-3), gdelete_frame(-4),      gdelete_frame(128),
-                          gswitch_frame(-1, 900), (long)gget_frame_id(-2), (long)gget_frame_id(128)};
-  for (long r : refused) EXPECT_EQ(r, 0);
+  EXPECT_EQ((Ints{gclear_frame(300), gclear_frame(-1), gcopy_frame(-1, 200), gcopy_frame(-3, -2), gdisplay_frame(500),
+                  gdelete_frame(-3), gdelete_frame(-4), gdelete_frame(128), gswitch_frame(-1, 900),
+                  (long)gget_frame_id(-2), (long)gget_frame_id(128)}),
+            Ints(11, 0));
   EXPECT_EQ((Ints{gset_frame_id(128, 5), gset_image_data(-9, "x", 1)}), (Ints{-1, -1}));
   char big[100] = {};
   make_frames(1);
-  EXPECT_EQ(gset_image_data(0, big, 100), GKS_FRAME_DATA_MAX);
-  EXPECT_EQ(gset_image_data(0, big, -5), 0);
+  EXPECT_EQ((Ints{gset_image_data(0, big, 100), gset_image_data(0, big, -5)}), (Ints{GKS_FRAME_DATA_MAX, 0}));
   XSync(gget_display(), False);
   EXPECT_EQ(gget_xerror(), 0);
 }

@@ -20,8 +20,7 @@ class Workstation : public KernelWindow {
   }
   XWindowAttributes attributes() {
     XWindowAttributes attr{};
-    XGetWindowAttributes(user_, window_, &attr);
-    return attr;
+    return XGetWindowAttributes(user_, window_, &attr), attr;
   }
   std::string name(Status (*fetch)(Display *, Window, char **) = XFetchName) {
     char *text = nullptr;
@@ -39,12 +38,9 @@ TEST_F(Workstation, PlaceAndSizeFollowTheGeometryAndTheSizeAsked) {
     int x, y, w, h;  // x, y below 0: against the right and bottom edges
     long us_flags;
   };
-  const Row rows[] = {
-      {"", 0, 0, 100, 100, 640, 512, 0},
-      {"", 320, 200, 100, 100, 320, 200, 0},
-      {"800x600-0-0", 0, 0, -1, -1, 800, 600, USPosition | USSize},
-      {"0x0+10+20", 0, 0, 10, 20, 640, 512, USPosition},
-  };
+  const Row rows[] = {{"", 0, 0, 100, 100, 640, 512, 0}, {"", 320, 200, 100, 100, 320, 200, 0},
+                      {"800x600-0-0", 0, 0, -1, -1, 800, 600, USPosition | USSize},
+                      {"0x0+10+20", 0, 0, 10, 20, 640, 512, USPosition}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.geometry);
     RES_put("geometry", row.geometry);
@@ -64,10 +60,9 @@ TEST_F(Workstation, PlaceAndSizeFollowTheGeometryAndTheSizeAsked) {
 
 TEST_F(Workstation, TitlesAndTheirExtra) {
   char extra[GKS_TITLE_EXTRA_MAX + 1] = "x";
-  EXPECT_EQ(gset_win_title_extra("[1]"), -1);
-  EXPECT_EQ(gget_win_title_extra(extra), -1);
+  EXPECT_EQ((Ints{gset_win_title_extra("[1]"), gget_win_title_extra(extra), gset_win_title("Radar_Loop")}),
+            Ints(3, -1)) << "no window yet, but the title is kept";
   EXPECT_STREQ(extra, "");
-  EXPECT_EQ(gset_win_title("Radar_Loop"), -1) << "no window yet, but kept";
   ASSERT_NO_FATAL_FAILURE(open_window());
   EXPECT_EQ(name() + "/" + name(XGetIconName), "Radar Loop/Radar Loop");
   EXPECT_EQ(gset_win_title("Loop_1"), 0);
@@ -75,8 +70,7 @@ TEST_F(Workstation, TitlesAndTheirExtra) {
 
   gset_win_title("Loop");
   EXPECT_EQ(gset_win_title_extra("[3]"), 0);
-  EXPECT_EQ(name() + "/" + name(XGetIconName), "Loop [3]/Loop");
-  EXPECT_EQ(title_extra(), "[3]");
+  EXPECT_EQ(name() + "/" + name(XGetIconName) + "/" + title_extra(), "Loop [3]/Loop/[3]");
   gset_win_title_extra("");
   EXPECT_EQ(name(), "Loop");
 
@@ -93,7 +87,7 @@ TEST_F(Workstation, TitlesAndTheirExtra) {
   EXPECT_EQ(name(), "Visible Loop");
   gset_prog_name("a-name-that-is-much-too-long");
   EXPECT_EQ(std::string(gget_prog_name()).size(), (size_t)GKS_PROG_NAME_MAX);
-  gset_prog_name("D11_Ozava");
+  gset_prog_name("D11_Ozava");  // as the other tests expect
   gset_win_title("D11_Ozava");
 }
 
@@ -146,11 +140,12 @@ TEST_F(Workstation, ResizeKeepsTheTopLeftPictureAndDropsTheFramesAndTheZoom) {
   serve_until([](int) { return gget_num_images() == 0; });  // the configure event completes the resize
   int rw = 0, rh = 0;
   gget_root_size(&rw, &rh);
+  gget_win_size(&width_, &height_);  // the fixture's reads cover the new size
   EXPECT_EQ((Ints{rw, rh, gget_num_images(), gget_zoom()}), (Ints{200, 150, 0, 1}));
   EXPECT_FALSE(exists(frame));
   EXPECT_EQ(gget_draw_window(), gget_base_window());
-  EXPECT_EQ(pixel_at(gget_base_window(), 7, 7), white());
-  EXPECT_NE(pixel_at(gget_base_window(), 150, 120), white());
+  EXPECT_EQ((Ints{pixel_at(gget_base_window(), 7, 7) == white(), pixel_at(gget_base_window(), 150, 120) == white()}),
+            (Ints{1, 0}));
   EXPECT_EQ(gcreate_frame(-1), 0);
   EXPECT_EQ(pixel_at(gget_frame_id(0), 199, 149), (unsigned long)gget_back_color()) << "new frames take the new size";
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -43,9 +44,7 @@ std::vector<std::string> png_chunks(const std::string &file, const std::string &
 
 // Distinct colours in blocks, so that shifts and channel swaps show.
 Picture test_picture(int w, int h, int colours = 256) {
-  Picture p;
-  p.width = w;
-  p.height = h;
+  Picture p{w, h, {}};
   std::vector<unsigned char> levels = radar_levels(w, h, 7);
   for (int i = 0; i < w * h; i++) p.pixels.push_back(palette_color((levels[i] * 11 + (i % w) / 2) % colours));
   return p;
@@ -54,20 +53,11 @@ Picture test_picture(int w, int h, int colours = 256) {
 // A true-colour record of a picture: 32 bits per pixel, red in the second byte.
 void make_true_colour(ImageRecord *img, const Picture &p) {
   IMG_init(img);
-  img->width = p.width;
-  img->height = p.height;
-  img->depth = 24;
-  img->bits_per_pixel = 32;
+  img->width = p.width, img->height = p.height, img->depth = 24, img->bits_per_pixel = 32;
   img->bytes_per_line = 4 * p.width;
-  img->red_mask = 0xFF0000;
-  img->green_mask = 0x00FF00;
-  img->blue_mask = 0x0000FF;
+  img->red_mask = 0xFF0000, img->green_mask = 0x00FF00, img->blue_mask = 0x0000FF;
   IMG_alloc_pixels(img);
-  for (size_t i = 0; i < p.pixels.size(); i++) {
-    img->data[4 * i + 1] = p.pixels[i].r;
-    img->data[4 * i + 2] = p.pixels[i].g;
-    img->data[4 * i + 3] = p.pixels[i].b;
-  }
+  for (size_t i = 0; i < p.pixels.size(); i++) std::memcpy(img->data + 4 * i + 1, &p.pixels[i], 3);
 }
 
 class PngXwdTest : public ::testing::Test {
@@ -141,10 +131,9 @@ TEST_F(PngXwdTest, WrittenPngHasAFullPaletteAndTextChunksAndDecodesAlike) {
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0].substr(0, 6), std::string("Title\0", 6));
   EXPECT_EQ(texts[1], std::string("Software\0ZYB - Ombrolux v5.0", 28));
-  int day, year, h, m, s;
-  char month[4];
   EXPECT_EQ(texts[2].substr(0, 14), std::string("Creation Time\0", 14));
-  EXPECT_EQ(std::sscanf(texts[2].c_str() + 14, "%d %3s %d %d:%d:%d GMT", &day, month, &year, &h, &m, &s), 6) << texts[2];
+  EXPECT_TRUE(std::regex_match(texts[2].substr(14), std::regex(R"(\d+ [A-Za-z]{3} \d+ \d+:\d+:\d+ GMT)")))
+      << texts[2];
 }
 
 TEST_F(PngXwdTest, ColourMappedXwdKeepsColourMapPixelsAndNameOf75Characters) {
@@ -188,8 +177,7 @@ TEST_F(PngXwdTest, TrueColourXwdsPassBothWaysAndAreRefusedByShallowerWindows) {
     Record back;
     // Without a window a query may read pictures of any depth.
     ASSERT_EQ(IMG_read(path.c_str(), &back, 1), 1) << path;
-    EXPECT_EQ(back.depth, 24);
-    EXPECT_EQ(back.color_type, 0);
+    EXPECT_EQ(std::make_pair(back.depth, back.color_type), std::make_pair(24, 0));
     EXPECT_EQ(count_differences(record_picture(back), source), 0) << path;
     IMG_free(&back);
     IMG_init(&back);
@@ -234,6 +222,7 @@ TEST_F(PngXwdTest, DamagedXwdHeadersGetTheirMessages) {
   }
   const std::string missing = dir_ / "missing.xwd";
   EXPECT_NE(stderr_of([&] { XWD_read(missing.c_str(), &img, 0); }).find("Unable to open dump file"), std::string::npos);
-  const std::string said = stderr_of([&] { EXPECT_EQ(IMG_read(missing.c_str(), &img, 0), 0); });
-  EXPECT_NE(said.find("IMG_read: Unable to open image file: " + missing), std::string::npos);
+  EXPECT_NE(stderr_of([&] { EXPECT_EQ(IMG_read(missing.c_str(), &img, 0), 0); })
+                .find("IMG_read: Unable to open image file: " + missing),
+            std::string::npos);
 }

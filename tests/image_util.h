@@ -15,8 +15,6 @@
 
 namespace zyb_test {
 
-inline const char *magick() { return "/usr/bin/convert"; }
-
 struct Rgb {
   unsigned char r, g, b;
   bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
@@ -72,9 +70,7 @@ inline void make_indexed(ImageRecord *img, int w, int h, const std::vector<unsig
 
 // The colour of every pixel of a record, as the codecs understand it.
 inline Picture record_picture(const ImageRecord &img) {
-  Picture p;
-  p.width = img.width;
-  p.height = img.height;
+  Picture p{img.width, img.height, {}};
   auto scale = [](uint32_t v, uint32_t mask) -> unsigned char {
     if (mask == 0) return 0;
     int bits = __builtin_popcount(mask);
@@ -101,6 +97,15 @@ inline Picture record_picture(const ImageRecord &img) {
   return p;
 }
 
+inline std::string read_bytes(const std::string &path) { return read_file(path); }
+
+inline void write_bytes(const std::string &path, const std::string &bytes) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
 inline bool write_ppm(const std::string &path, const Picture &p) {
   FILE *f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -111,7 +116,7 @@ inline bool write_ppm(const std::string &path, const Picture &p) {
 
 // Runs ImageMagick's convert with the arguments; true on success.
 inline bool run_magick(const std::vector<std::string> &args, std::string *out = nullptr) {
-  std::vector<std::string> argv{magick()};
+  std::vector<std::string> argv{"/usr/bin/convert"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::string ignored;
   return run(argv, out != nullptr ? out : &ignored) == 0;
@@ -139,21 +144,6 @@ inline long count_differences(const Picture &a, const Picture &b) {
   for (size_t i = 0; i < a.pixels.size(); i++) n += a.pixels[i] != b.pixels[i];
   return n;
 }
-
-inline std::string read_bytes(const std::string &path) { return read_file(path); }
-
-inline void write_bytes(const std::string &path, const std::string &bytes) {
-  if (FILE *f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
-
-// Frees a record when the test leaves.
-struct RecordGuard {
-  ImageRecord *img;
-  ~RecordGuard() { IMG_free(img); }
-};
 
 // A record that starts empty and frees its arrays when it goes.
 struct Record : ImageRecord {

@@ -57,11 +57,11 @@ inline std::string with_window(std::string word, int window) {
   return word;
 }
 
-// A zorazez on a free window of the range, started in a temporary directory
-// of its own (where images saved under plain names land). options are its
-// command-line words, with "%W" and "%K" as in with_window; sock puts both
-// the looper and every ctl() call on the TCP transport. The process is
-// killed by PID and its queue removed when the object goes.
+// A zorazez on a free window of the range, run in a temporary directory of
+// its own (where images saved under plain names land). options are its
+// command-line words, with "%W" and "%K" as in with_window; sock puts the
+// looper and every ctl() call on TCP. Killed by PID, its queue removed, when
+// the object goes.
 class Looper {
  public:
   explicit Looper(WindowRange windows, const std::vector<std::string> &options = {"-wn", "%W"}, bool sock = false)

@@ -1,6 +1,6 @@
 // End-to-end tests of the looper with a window, on a private Xvfb: the real
-// zorazez driven through animctl, its window read back through Xlib and its
-// saved images decoded by ImageMagick.
+// zorazez driven through animctl and the keyboard, its window read back
+// through Xlib and its saved images decoded by ImageMagick.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 #include "image_util.h"
 #include "looper_util.h"
@@ -39,35 +40,32 @@ struct WindowInfo {
 
 WindowInfo parse_info(const std::string &line) {
   WindowInfo info;
-  info.fields = std::sscanf(line.c_str(), "+%lu:%lu:%dx%d:%lu", &info.root, &info.drawable, &info.width, &info.height, &info.cmap);
+  info.fields = std::sscanf(line.c_str(), "+%lu:%lu:%dx%d:%lu", &info.root, &info.drawable, &info.width, &info.height,
+                            &info.cmap);
   return info;
 }
 
-// The name and size of windows and pixmaps, through a connection of the test's own.
-class XConnection {
- public:
-  XConnection() : display_(XOpenDisplay(nullptr)) {}
-  ~XConnection() {
-    if (display_) XCloseDisplay(display_);
-  }
-  std::string name(unsigned long window) const {
-    char *text = nullptr;
-    const std::string result = XFetchName(display_, window, &text) && text ? text : "";
-    if (text) XFree(text);
-    return result;
-  }
-  std::pair<unsigned, unsigned> size(unsigned long drawable) const {
-    Window root;
-    int x, y;
-    unsigned int width = 0, height = 0, border, depth;
-    XSync(display_, False);
-    XGetGeometry(display_, drawable, &root, &x, &y, &width, &height, &border, &depth);
-    return {width, height};
-  }
+// The user's side of the looper's window, through a connection of the test's own.
+Display *user() {
+  static Display *display = XOpenDisplay(nullptr);
+  return display;
+}
 
- private:
-  Display *display_;
-};
+std::string window_name(unsigned long window) {
+  char *text = nullptr;
+  const std::string result = XFetchName(user(), window, &text) && text ? text : "";
+  if (text) XFree(text);
+  return result;
+}
+
+std::pair<unsigned, unsigned> size_of(unsigned long drawable) {
+  Window root;
+  int x, y;
+  unsigned int width = 0, height = 0, border, depth;
+  XSync(user(), False);
+  XGetGeometry(user(), drawable, &root, &x, &y, &width, &height, &border, &depth);
+  return {width, height};
+}
 
 bool near(const Picture &p, int x, int y, Rgb want) {
   if (x >= p.width || y >= p.height) return false;
@@ -92,17 +90,16 @@ std::string make_gif(const TempDir &dir, const std::string &name, int w, int h, 
 }
 
 // Frame numbers shown in the window title over some time, repeats collapsed.
-std::vector<int> frames_shown(const XConnection &x, unsigned long window, double seconds) {
+std::vector<int> frames_shown(unsigned long window, double seconds) {
   std::vector<int> frames;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   for (int frame; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(15)))
-    if (std::sscanf(x.name(window).c_str(), "Lp [%d]", &frame) == 1 && (frames.empty() || frames.back() != frame))
+    if (std::sscanf(window_name(window).c_str(), "Lp [%d]", &frame) == 1 && (frames.empty() || frames.back() != frame))
       frames.push_back(frame);
   return frames;
 }
 
-TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindow) {
-  XConnection x;
+TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindowAndReturnEndsTheLooperWithItsQueue) {
   Looper looper(depth_windows());
   ASSERT_TRUE(looper.ready());
   const std::vector<std::string> replies = lines_of(looper.ctl({"OPEN;op;qu wi;cr;cr pix;qu num;qu la;go 0;de;qu num"}));
@@ -111,17 +108,27 @@ TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindow) {
   EXPECT_EQ(replies[1], "Window already opened\n");
   const WindowInfo info = parse_info(replies[2]);
   ASSERT_GE(info.fields, 2);
-  EXPECT_EQ(x.size(info.root), std::make_pair(640u, 512u));
-  EXPECT_EQ(info.width, 640);
-  EXPECT_EQ(info.height, 512);
+  EXPECT_EQ(size_of(info.root), std::make_pair(640u, 512u));
+  EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(640, 512));
   EXPECT_EQ(info.fields == 5, info.cmap != 0);
   EXPECT_EQ(replies[3], "Created pixmap\n");
   const WindowInfo pix = parse_info(replies[4]);
   EXPECT_EQ(pix.root, info.root);
   EXPECT_NE(pix.drawable, info.drawable);
-  EXPECT_EQ(x.size(pix.drawable), std::make_pair(640u, 512u)) << "the reply names the new frame's pixmap";
+  EXPECT_EQ(size_of(pix.drawable), std::make_pair(640u, 512u)) << "the reply names the new frame's pixmap";
   EXPECT_EQ(std::vector<std::string>(replies.begin() + 5, replies.end()),
             (std::vector<std::string>{"2\n", "1\n", "Frame set to: 0\n", "Deleted curent frame\n", "1\n"}));
+  // Return in the window ends the looper and takes its queue along.
+  XEvent event{};
+  event.xkey.type = KeyPress;
+  event.xkey.window = info.root;
+  event.xkey.root = DefaultRootWindow(user());
+  event.xkey.same_screen = True;
+  event.xkey.keycode = XKeysymToKeycode(user(), XK_Return);
+  XSendEvent(user(), info.root, False, KeyPressMask, &event);
+  XSync(user(), False);
+  EXPECT_EQ(looper.process().wait_exit(5), 0);
+  EXPECT_FALSE(queue_exists(looper.window())) << looper.errors();
 }
 
 TEST(LooperWindow, LoadedImageSavesAsGifPngAndXwd) {
@@ -134,8 +141,7 @@ TEST(LooperWindow, LoadedImageSavesAsGifPngAndXwd) {
     ASSERT_EQ(looper.ctl({"se out " + type + ";sa 0 " + out}),
               "Image output type set to: " + type + "\nSaved frame 0 in: " + out + "\n");
     const Picture p = magick_decode(out);
-    EXPECT_EQ(p.width, 640) << type;
-    EXPECT_EQ(p.height, 512) << type;
+    EXPECT_EQ(std::make_pair(p.width, p.height), std::make_pair(640, 512)) << type;
     // ImageMagick reads the 16-byte colour entries of our dumps as 12-byte
     // ones: it gets the colours of a colour-mapped (8-bit) dump wrong.
     if (type == "xwd" && test_depth() == 8) continue;
@@ -161,9 +167,8 @@ TEST(LooperWindow, SavesAreNamedAfterTheTitleOrByTheTemplateWithTheTimeOfTheSave
 
   const std::time_t before = std::time(nullptr);
   const std::string reply = looper.ctl({"sa", "wi", looper.dir() / "%Y%m%d_%h%n_%i_%p.gif"});
-  const std::time_t after = std::time(nullptr);
   bool matched = false;
-  for (const std::time_t t : {before, after}) {
+  for (const std::time_t t : {before, std::time(nullptr)}) {
     std::tm utc{};
     gmtime_r(&t, &utc);
     char stamp[32];
@@ -175,7 +180,6 @@ TEST(LooperWindow, SavesAreNamedAfterTheTitleOrByTheTemplateWithTheTimeOfTheSave
 }
 
 TEST(LooperWindow, LoopShowsTheFramesInTheDirectionsOrder) {
-  XConnection x;
   Looper looper(depth_windows());
   ASSERT_TRUE(looper.ready());
   const std::vector<std::string> setup = lines_of(looper.ctl({"se na Lp;cr;cr;cr;se de 0.2;se pa 0.2;qu wi"}));
@@ -186,23 +190,16 @@ TEST(LooperWindow, LoopShowsTheFramesInTheDirectionsOrder) {
       if (shown[i] != (shown[i - 1] + step) % 3) return false;
     return shown.size() >= 5;
   };
-  std::vector<int> shown = frames_shown(x, root, 1.5);
+  std::vector<int> shown = frames_shown(root, 1.5);
   EXPECT_TRUE(follows(shown, 1)) << ::testing::PrintToString(shown);
   EXPECT_EQ(looper.ctl({"se", "di", "back"}), "Loop direction set to: back\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  shown = frames_shown(x, root, 1.5);
+  shown = frames_shown(root, 1.5);
   EXPECT_TRUE(follows(shown, 2)) << ::testing::PrintToString(shown);
-  EXPECT_EQ(looper.ctl({"se", "di", "alt"}), "Loop direction set to: alt\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  // Back and forth: the ends turn round instead of wrapping.
-  shown = frames_shown(x, root, 2.0);
-  ASSERT_GE(shown.size(), 5u);
-  for (size_t i = 2; i < shown.size(); i++)
-    EXPECT_TRUE(shown[i - 1] == 1 ? shown[i] != shown[i - 2] : shown[i] == 1) << ::testing::PrintToString(shown);
   EXPECT_EQ(looper.ctl({"stop"}), "Loop stopped\n");
-  EXPECT_EQ(frames_shown(x, root, 0.8).size(), 1u);
+  EXPECT_EQ(frames_shown(root, 0.8).size(), 1u);
   EXPECT_EQ(looper.ctl({"go", "1"}), "Frame set to: 1\n");
-  EXPECT_TRUE(eventually([&] { return x.name(root) == "Lp [1]"; }, 2.0)) << x.name(root);
+  EXPECT_TRUE(eventually([&] { return window_name(root) == "Lp [1]"; }, 2.0)) << window_name(root);
   // An explicit step goes forward whatever the direction.
   EXPECT_EQ(looper.ctl({"step"}), "Frame incremented to: 2\n");
 }
@@ -210,17 +207,15 @@ TEST(LooperWindow, LoopShowsTheFramesInTheDirectionsOrder) {
 TEST(LooperWindow, StartUpImagesBecomeFramesOfTheirSizeAfterTheCommandResource) {
   TempDir images;
   const std::string a = make_gif(images, "a.gif", 120, 90, "red"), b = make_gif(images, "b.gif", 120, 90, "lime");
-  XConnection x;
   Looper looper(depth_windows(), {"-wn", "%W", "-cd", "se na CmdTitle;se out png", a, b});
   ASSERT_TRUE(looper.ready());
   const std::vector<std::string> replies = lines_of(looper.ctl({"qu num;qu wi"}));
   ASSERT_EQ(replies.size(), 2u);
   EXPECT_EQ(replies[0], "2\n");
   const WindowInfo info = parse_info(replies[1]);
-  EXPECT_EQ(info.width, 120);
-  EXPECT_EQ(info.height, 90);
+  EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(120, 90));
   // The images come after the commands: the first one names the window.
-  EXPECT_EQ(x.name(info.root).rfind("GIF", 0), 0u) << x.name(info.root);
+  EXPECT_EQ(window_name(info.root).rfind("GIF", 0), 0u) << window_name(info.root);
   const std::string s0 = looper.dir() / "s0.png", s1 = looper.dir() / "s1.png";
   ASSERT_EQ(looper.ctl({"sa 0 " + s0 + ";sa 1 " + s1}), "Saved frame 0 in: " + s0 + "\nSaved frame 1 in: " + s1 + "\n");
   EXPECT_EQ(read_bytes(s0).substr(1, 3), "PNG") << "the output type the command set";
@@ -238,7 +233,7 @@ TEST(LooperWindow, NegativeHugeAndHostileWordsLoseNoFrame) {
   const std::string mark = looper.dir() / "ran";
   for (const std::string &record : {std::string("cl -1;go -5;go 99999999999;sa -2;ld -1 x.gif;se dr -3;se de -9 1;ov -2 x.gif"),
                                     std::string("cl 500;se dr 99999;step;ld 0 /dev/zero;co /dev/zero;se si 99999x99999;sa wi |cat"),
-                                    "ld 0 |touch " + mark})
+                                    "ld 0 |touch${IFS}" + mark + ";sa wi |touch${IFS}" + mark})
     EXPECT_EQ(lines_of(looper.ctl({record})).size(), std::count(record.begin(), record.end(), ';') + 1u) << record;
   EXPECT_EQ(looper.ctl({"qu", "num"}), "3\n");
   EXPECT_TRUE(looper.process().running());

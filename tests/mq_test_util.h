@@ -52,7 +52,6 @@ inline bool port_open(int window) {
   return fd >= 0;
 }
 
-// Names the cases of a test parametrised by transport.
 inline std::string transport_name(const ::testing::TestParamInfo<int> &info) {
   return info.param == MQ_TCP ? "Tcp" : "SystemV";
 }
@@ -64,8 +63,7 @@ inline std::string transport_name(const ::testing::TestParamInfo<int> &info) {
 // is echoed (with a newline when it fits).
 class StandInServer {
  public:
-  StandInServer(int type, int win, const std::string &err_file = "/dev/null")
-      : type_(type), win_(win) {
+  StandInServer(int type, int win, const std::string &err_file = "/dev/null") : type_(type), win_(win) {
     int ready[2];
     if (pipe(ready) != 0) return;
     std::fflush(nullptr);
@@ -75,8 +73,7 @@ class StandInServer {
       MQ_settype(type);
       MQ_offset(kQueueOffset);
       const int q = MQ_create(win);
-      const char status = q >= 0 ? '1' : '0';
-      if (write(ready[1], &status, 1) != 1 || q < 0) _exit(3);
+      if (write(ready[1], q >= 0 ? "1" : "0", 1) != 1 || q < 0) _exit(3);
       serve(q);
     }
     close(ready[1]);
@@ -86,12 +83,14 @@ class StandInServer {
     close(ready[0]);
   }
   ~StandInServer() {
-    if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
     if (type_ == MQ_SYSV) remove_queue(win_);
   }
   StandInServer(const StandInServer &) = delete;
   StandInServer &operator=(const StandInServer &) = delete;
-
   bool ok() const { return ok_; }
 
  private:
@@ -105,17 +104,14 @@ class StandInServer {
       MQ_sput(q, sender, MQ_LAST_LINE, std::strlen(piece) < static_cast<size_t>(MQ_TEXT_MAX) ? "%s\n" : "%s", piece);
     }
   }
-
   [[noreturn]] static void serve(int q) {
-    for (;;) {
-      int sender = -1;
-      char text[MQ_TEXT_MAX + 3];
+    for (char text[MQ_TEXT_MAX + 3];;) {
+      int sender = -1, count = 0;
+      char **pieces = nullptr;
       if (MQ_sget(q, &sender, text) != MQ_GOT_COMMAND) {
         usleep(2000);
         continue;
       }
-      int count = 0;
-      char **pieces = nullptr;
       parse_string(text, ';', &count, &pieces);
       for (int i = 0; i < count; ++i) answer(q, sender, pieces[i]);
       free_parsed_array(count, pieces);

@@ -32,10 +32,7 @@ inline std::string read_file(const std::string &path) {
 // A fresh temporary directory, removed when the object goes.
 class TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/zybtest.XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
+  TempDir() : path_(mkdtemp(std::string("/tmp/zybtest.XXXXXX").data())) {}
   ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   const std::string &path() const { return path_; }
   std::string operator/(const std::string &name) const { return path_ + "/" + name; }
@@ -53,12 +50,9 @@ class Process {
           const std::string &cwd = "") {
     pid_ = fork();
     if (pid_ == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
+      dup2(open("/dev/null", O_RDONLY), 0);
+      dup2(open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
       for (const auto &e : env) putenv(const_cast<char *>(e.c_str()));
       std::vector<char *> args;

@@ -1,7 +1,7 @@
 // Defaults files: pairs, quoting, the tag preprocessor and key matching.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 #include <sys/stat.h>
@@ -12,18 +12,13 @@
 
 namespace {
 
-void write_file(const std::string &path, const std::string &text) {
-  FILE *f = std::fopen(path.c_str(), "w");
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
-}
+void write_file(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 class Defaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    DEF_reset();
+    TearDown();
     DEF_set_prog("zorazez");
-    MESS_reset();
   }
   void TearDown() override {
     DEF_reset();
@@ -80,22 +75,16 @@ TEST_F(Defaults, TagPreprocessor) {
   }
 }
 
-TEST_F(Defaults, EleventhTagIsRefused) {
+TEST_F(Defaults, EleventhTagIsRefusedUnbalancedLinesWarnAndAnOpenIfCarriesOn) {
   for (int i = 0; i < DEF_MAX_TAGS; i++) EXPECT_EQ(DEF_tag(("t" + std::to_string(i)).c_str()), 0);
   EXPECT_EQ(DEF_tag("eleventh"), -1);
   EXPECT_EQ(read_all("DEF more\nIF more\na 1\nEND\nIF t9\nb 2\nEND\n"), "def=more;b=2;");
-}
-
-TEST_F(Defaults, UnbalancedControlLinesWarnAndAreIgnored) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(read_all("ELSE\nEND\nELIF x\na 1\n"), "a=1;");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "DEF_get: else without an if\nDEF_get: end without an if\nDEF_get: elif without an if\n");
-}
-
-TEST_F(Defaults, AnOpenIfCarriesIntoTheNextFile) {
   EXPECT_EQ(read_all("IF unset\na 1\n"), "");
-  EXPECT_EQ(read_all("b 2\nEND\nc 3\n"), "c=3;");
+  EXPECT_EQ(read_all("b 2\nEND\nc 3\n"), "c=3;") << "into the next file";
 }
 
 TEST_F(Defaults, DirectoriesAreSearchedForKnownNames) {

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "proc_util.h"
 #include "util/flag.h"
@@ -20,10 +21,7 @@ using zyb_test::read_file;
 
 class Mess : public ::testing::Test {
  protected:
-  void SetUp() override {
-    MESS_reset();
-    FLAG_reset(-9999);
-  }
+  void SetUp() override { TearDown(); }
   void TearDown() override {
     MESS_reset();
     FLAG_reset(-9999);
@@ -36,11 +34,10 @@ TEST_F(Mess, DefaultLevelShowsUpToOut2ErrorsAndWarningsOnStderr) {
   EXPECT_EQ(MESS_get(), 0xFFFFFu);
   CaptureStdout();
   CaptureStderr();
-  EXPECT_EQ(MESS_print(0x0F000000, "trace %d\n", 1), 0);
-  EXPECT_EQ(MESS_print(MESS_OUT2, "detail\n"), 1);
-  EXPECT_EQ(MESS_print(MESS_PRINT, "out %s\n", "line"), 1);
-  EXPECT_EQ(MESS_print(MESS_ERROR, "bad\n"), 1);
-  EXPECT_EQ(MESS_print(MESS_WARN, "careful\n"), 1);
+  EXPECT_EQ((std::vector<int>{MESS_print(0x0F000000, "trace %d\n", 1), MESS_print(MESS_OUT2, "detail\n"),
+                              MESS_print(MESS_PRINT, "out %s\n", "line"), MESS_print(MESS_ERROR, "bad\n"),
+                              MESS_print(MESS_WARN, "careful\n")}),
+            (std::vector<int>{0, 1, 1, 1, 1}));
   EXPECT_EQ(GetCapturedStderr(), "bad\ncareful\n");
   EXPECT_EQ(GetCapturedStdout(), "detail\nout line\n");
 }
@@ -125,8 +122,7 @@ TEST_F(Mess, PagingCountsNewlinesOfTheFormatAndNeverWaitsInBatch) {
   set("line=0");
   EXPECT_EQ(MESS_get_max_lines(), 22);
   set("line=30,nopage");
-  EXPECT_EQ(MESS_get_max_lines(), 30);
-  EXPECT_EQ(MESS_get_page(), 0);
+  EXPECT_EQ((std::vector<int>{MESS_get_max_lines(), MESS_get_page()}), (std::vector<int>{30, 0}));
 }
 
 }  // namespace

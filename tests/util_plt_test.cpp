@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gks/gks_colr.h"
@@ -13,9 +14,6 @@
 #include "util/mess.h"
 #include "util/plt_tool.h"
 #include "util/resrc.h"
-
-// Present only when the text layer is linked in.
-[[gnu::weak]] int gget_font_drop();
 
 namespace {
 
@@ -63,14 +61,6 @@ TEST_F(PlotParam, PanelGridPutsRowZeroAtTheTop) {
   EXPECT_EQ(view(), (std::vector<float>{0.5f, 0.4f, 0.1f, 0.2f}));
 }
 
-TEST_F(PlotParam, ShadowDefaultsToFour) {
-  if (gget_font_drop == nullptr) GTEST_SKIP() << "text layer not linked";
-  decode("shadow=0");
-  EXPECT_EQ(gget_font_drop(), 4);
-  decode("shadow=2");
-  EXPECT_EQ(gget_font_drop(), 2);
-}
-
 TEST_F(PlotParam, PrefixKeywordsReadAndLimitTheirValues) {
   decode("tz=CST:6,over=7:3,min_size=-5,max_bad=0,plt_skip=3,plt_grid,gif_inter");
   EXPECT_STREQ(DATE_get_TZ_name(), "CST");
@@ -80,11 +70,10 @@ TEST_F(PlotParam, PrefixKeywordsReadAndLimitTheirValues) {
                               s->plot_limit, s->dump_type}),
             (std::vector<int>{5, 3, 0, 5, 3, 3, 1, 0}));
   decode("min_size=300,plt_grid=4");
-  EXPECT_EQ(FILE_get_min_size(), 300);
-  EXPECT_EQ(s->plot_limit, 4);
+  EXPECT_EQ((std::vector<int>{FILE_get_min_size(), s->plot_limit}), (std::vector<int>{300, 4}));
 }
 
-TEST_F(PlotParam, KernelAndPagingSwitches) {
+TEST_F(PlotParam, KernelPagingAndDumpSwitches) {
   auto switches = [] {
     return std::vector<int>{gget_loop_title(), gget_pix_mode(), gget_local_colormap(), gget_rw_colors(),
                             MESS_get_page()};
@@ -93,17 +82,13 @@ TEST_F(PlotParam, KernelAndPagingSwitches) {
   EXPECT_EQ(switches(), (std::vector<int>{0, 1, 1, 1, 0}));
   decode("kill,nolcmap,norwclr,page");
   EXPECT_EQ(switches(), (std::vector<int>{0, 9, 0, 0, 1}));
-}
-
-TEST_F(PlotParam, DumpKeywordsAndOutputFile) {
   const PltSettings *s = PLT_get_settings();
-  decode("png");
-  EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, "4zyb.png");
-  decode("xwd");
-  EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, "1zyb.xwd");
-  RES_put("out_file", "gif=out.gif,xwd=ignored.xwd");
-  decode("");
-  EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, "2out.gif");
+  for (auto [words, out_file, dump] : {std::tuple{"png", "", "4zyb.png"}, {"xwd", "", "1zyb.xwd"},
+                                       {"", "gif=out.gif,xwd=ignored.xwd", "2out.gif"}}) {
+    if (*out_file) RES_put("out_file", out_file);
+    decode(words);
+    EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, dump);
+  }
 }
 
 }  // namespace

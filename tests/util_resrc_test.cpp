@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,11 +30,7 @@ using zyb_test::read_file;
 const int kLooperKeyed[] = {57, 3, 73, 48, 63, 107, 84, 110, 96, 98, 27, 34, 83, 46, 102, 59, 2, 53, 0};
 const int kLooperPositional[] = {50, 0};
 
-void write_file(const std::string &path, const std::string &text) {
-  FILE *f = std::fopen(path.c_str(), "w");
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
-}
+void write_file(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 void clear_zyb_environment() {
   std::vector<std::string> names;
@@ -112,6 +109,8 @@ TEST_F(Resources, CommandLineWords) {
   }
   init({"a", "b"});
   EXPECT_EQ(values("filename"), "a|b");
+  std::unique_ptr<char, decltype(&std::free)> name(RES_get_progname(nullptr), &std::free);
+  EXPECT_STREQ(name.get(), "zorazez") << "the path's last part";
 }
 
 TEST_F(Resources, BatchHelpAndMessageFlags) {
@@ -128,7 +127,7 @@ TEST_F(Resources, BatchHelpAndMessageFlags) {
   EXPECT_TRUE(FLAG_help());
 }
 
-TEST_F(Resources, CommandLineOverridesEnvironmentOverridesDefaults) {
+TEST_F(Resources, CommandLineOverEnvironmentOverDefaultsAndEnvironmentNamesInOrder) {
   write_file(dir_ / "zyb.cfg", "zorazez.title FromFile\n*.geometry 100x100\n");
   init({});
   EXPECT_RESOURCES("title=FromFile");
@@ -137,9 +136,6 @@ TEST_F(Resources, CommandLineOverridesEnvironmentOverridesDefaults) {
   EXPECT_RESOURCES("title=FromEnv");
   init({"-ti", "FromLine"});
   EXPECT_RESOURCES("title=FromLine|geometry=100x100");
-}
-
-TEST_F(Resources, EnvironmentNamesInOrderAndTheTimeZone) {
   for (const char *name : {"zybwindow_num", "zybwindownum", "zybzorazez.window_num"}) {
     setenv(name, name, 1);  // each later name takes precedence
     init({});
@@ -230,12 +226,6 @@ TEST_F(Resources, ListsAppendingAndStableValues) {
   EXPECT_EQ(first, RES_get("csv"));
 }
 
-TEST_F(Resources, ProgramNameIsThePathsLastPart) {
-  init({});
-  std::unique_ptr<char, decltype(&std::free)> fresh(RES_get_progname(nullptr), &std::free);
-  EXPECT_STREQ(fresh.get(), "zorazez");
-}
-
 TEST_F(Resources, HelpTextOfTheLooper) {
   CaptureStdout();
   RES_help_print("zorazez", kLooperKeyed, kLooperPositional);
@@ -278,26 +268,15 @@ TEST_F(Resources, HelpTextOfTheLooper) {
   EXPECT_EQ(GetCapturedStdout(), expected);
 }
 
-TEST_F(Resources, ResourceServerThatIsNotRunning) {
-  zyb_test::remove_queue(1017);
-  setenv("zybdefault", "#1017", 1);
-  testing::internal::CaptureStderr();
-  init({});
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZORazez window: 1017 not running or no message queue exists\n");
-}
-
-// A resource server in a child process: it serves title and background,
-// answers other queries with nothing, ends each answer with a code-1 line and
-// logs what it gets. (The shared stand-in server echoes at code 0 and so
-// never ends an answer the way a resource server must.)
+// A resource server in a child process: serves title and background, ends
+// each answer with a code-1 line (the shared stand-in server never does) and
+// logs what it gets.
 pid_t start_resource_server(int window, const std::string &log) {
   zyb_test::remove_queue(window);
   std::fflush(nullptr);
   const pid_t pid = fork();
-  if (pid != 0) {
-    for (int i = 0; i < 250 && !zyb_test::queue_exists(window); i++) usleep(20000);
-    return pid;
-  }
+  for (int i = 0; pid != 0 && i < 250 && !zyb_test::queue_exists(window); i++) usleep(20000);
+  if (pid != 0) return pid;
   alarm(10);
   MQ_offset(zyb_test::kQueueOffset);
   const int q = MQ_create(window);
@@ -321,7 +300,7 @@ pid_t start_resource_server(int window, const std::string &log) {
   }
 }
 
-TEST_F(Resources, ResourceServerGivesAndTakesValues) {
+TEST_F(Resources, ResourceServerGivesAndTakesValuesOrIsReportedMissing) {
   const std::string log = dir_ / "server.log";
   const pid_t server = start_resource_server(1016, log);
   write_file(dir_ / "zyb.cfg", "zorazez.geometry 10x10\n");
@@ -336,6 +315,11 @@ TEST_F(Resources, ResourceServerGivesAndTakesValues) {
   EXPECT_EQ(read_file(log),
             "query res title\nquery res geometry\nquery res icon\nquery res background\n"
             "set res geometry 10x10\nset res icon \nset res background red\nquit\n");
+  zyb_test::remove_queue(1017);
+  setenv("zybdefault", "#1017", 1);
+  testing::internal::CaptureStderr();
+  init({});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZORazez window: 1017 not running or no message queue exists\n");
 }
 
 }  // namespace

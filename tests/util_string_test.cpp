@@ -3,9 +3,9 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "proc_util.h"
 #include "util/flag.h"
 #include "util/string.h"
 #include "util/system.h"
@@ -59,23 +59,19 @@ TEST(Trimming, LineEndsBlanksAndCase) {
 TEST(Flags, SlotRangeBatchHelpAndPlotSums) {
   FLAG_reset(-9999);
   EXPECT_FALSE(FLAG_batch() || FLAG_help());
-  EXPECT_EQ(FLAG_set(30, 1), -1);
-  EXPECT_EQ(FLAG_set(29, 1LL << 40), 0);
+  EXPECT_EQ((std::vector<int>{FLAG_set(30, 1), FLAG_set(29, 1LL << 40)}), (std::vector<int>{-1, 0}));
   EXPECT_EQ(FLAG_get(29), 1LL << 40);
   FLAG_set(FLAG_BATCH, 1);
   FLAG_set(FLAG_HELP, 2);
   EXPECT_TRUE(FLAG_batch() && FLAG_help());
   FLAG_reset(-9999);
   FLAG_resetplot(0);
-  FLAG_setplot(3, 1);
-  FLAG_setplot(9, 2);
-  FLAG_setplot(0, 1);  // every surface plot
+  for (auto [plot, value] : {std::pair{3, 1}, {9, 2}, {0, 1}}) FLAG_setplot(plot, value);  // 0: every surface plot
   EXPECT_EQ((std::vector<int>{FLAG_getplot(0), FLAG_getplot(12)}), (std::vector<int>{6, 14}));
 }
 
 TEST(LineReading, EmptyLinesLongLinesInPiecesAndTheEnd) {
-  zyb_test::TempDir dir;
-  FILE *f = std::fopen((dir / "lines").c_str(), "w+");
+  FILE *f = std::tmpfile();
   std::fprintf(f, "first\n\n%s\nlast", std::string(200, 'x').c_str());
   std::rewind(f);
   char buf[TOOLS_LINE_MAX + 1];
@@ -100,9 +96,7 @@ TEST(ByteOrder, DataInHostOrderIsLeftAlone) {
 
 TEST(Timing, SleepsAddUpAndZeroIsRefused) {
   ZYB_init_time();
-  EXPECT_EQ(ZYB_sleep(0.0f), -1);
-  EXPECT_EQ(ZYB_sleep(-1.0f), -1);
-  EXPECT_EQ(ZYB_sleep(0.05f), 0);
+  EXPECT_EQ((std::vector<int>{ZYB_sleep(0.0f), ZYB_sleep(-1.0f), ZYB_sleep(0.05f)}), (std::vector<int>{-1, -1, 0}));
   const float elapsed = ZYB_elapse_time();
   EXPECT_TRUE(elapsed >= 0.045f && elapsed < 1.0f) << elapsed;
   ZYB_init_time();

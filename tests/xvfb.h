@@ -1,8 +1,6 @@
-// A private Xvfb for a test or benchmark binary.
-//
-// Xvfb picks a free display number itself (-displayfd) and writes it to a
-// pipe, so several binaries can each have their own server at once. The
-// server is stopped by its PID, never by name.
+// A private Xvfb for a test or benchmark binary. Xvfb picks a free display
+// number itself (-displayfd) and writes it to a pipe, so several binaries can
+// each have their own server at once; it is stopped by its PID, never by name.
 #pragma once
 
 #include <csignal>
@@ -47,9 +45,8 @@ inline bool start_xvfb(int depth, pid_t *pid, std::string *display, const XvfbOp
   const pid_t child = fork();
   if (child == 0) {
     close(fds[0]);
-    int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
+    const int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, 1), dup2(devnull, 2);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -62,10 +59,7 @@ inline bool start_xvfb(int depth, pid_t *pid, std::string *display, const XvfbOp
     number += c;
   }
   close(fds[0]);
-  if (number.empty()) {
-    stop_xvfb(child);
-    return false;
-  }
+  if (number.empty()) return stop_xvfb(child), false;
   *pid = child;
   *display = ":" + number;
   return true;

@@ -1,9 +1,6 @@
-// A private Xvfb for one test binary.
-//
-// Include this header in a test file that needs a display; it registers a
-// global gtest environment that starts Xvfb before the first test and kills
-// it (by PID) after the last. The depth comes from ZYB_TEST_DEPTH (24 by
-// default; ctest runs *_xtest binaries at 24, 16 and 8).
+// A private Xvfb for one test binary: a global gtest environment starts it
+// before the first test and kills it (by PID) after the last. The depth comes
+// from ZYB_TEST_DEPTH (24 by default; ctest runs *_xtest binaries at 24, 16 and 8).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +14,7 @@ namespace zyb_test {
 
 inline int test_depth() {
   const char *d = std::getenv("ZYB_TEST_DEPTH");
-  int depth = d ? std::atoi(d) : 24;
+  const int depth = d ? std::atoi(d) : 24;
   return (depth == 8 || depth == 16 || depth == 24) ? depth : 24;
 }
 
@@ -40,8 +37,7 @@ class XvfbEnvironment : public ::testing::Environment {
 
 // The one environment of this binary.
 inline XvfbEnvironment *xvfb() {
-  static XvfbEnvironment *env = static_cast<XvfbEnvironment *>(
-      ::testing::AddGlobalTestEnvironment(new XvfbEnvironment));
+  static auto *env = static_cast<XvfbEnvironment *>(::testing::AddGlobalTestEnvironment(new XvfbEnvironment));
   return env;
 }
 namespace {

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "gks/gks.h"
 #include "gks/gks_img_conv.h"

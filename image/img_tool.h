@@ -13,24 +13,7 @@
 
 #include "util/date.h"
 
-#if __has_include("domain/region.h")
 #include "domain/region.h"
-#else
-// Until the plot-domain module is in the tree: its record, as it will be.
-struct DomainRecord {
-  int proj;
-  float plat, plon;
-  float p1, p2, p3, p4, p5;
-  float clat, clon;
-  float dx, dy;
-  int nx, ny;
-  int ellipsoid;
-};
-inline int DOM_init(DomainRecord *d) {
-  *d = {-9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999, 0};
-  return 0;
-}
-#endif
 
 constexpr int IMG_DATE_LABEL_SIZE = 52;  // 51 characters and the terminator
 constexpr int IMG_INFO_SIZE = 76;        // 75 characters and the terminator

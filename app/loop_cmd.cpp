@@ -132,19 +132,9 @@ bool delay_value(const std::string &word, float *seconds) {
 // name regular files only; start-up commands are the user's own.
 
 bool file_name_acceptable(const Command &c, const std::string &name) {
-  if (c.sender < 0) return true;
-  if (name.empty() || name[0] == '|' || FILE_is_stdio(name.c_str())) {
-    MESS_print(MESS_WARN, "LOOP_process: file name not accepted from a client: %s\n", name.c_str());
-    return false;
-  }
-  char path[FILE_NAME_SIZE];
-  FILE_add_user_path(name.c_str(), path);
-  struct stat info;
-  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-    MESS_print(MESS_WARN, "LOOP_process: not a regular file: %s\n", name.c_str());
-    return false;
-  }
-  return true;
+  if (c.sender < 0 || FILE_is_safe_input(name.c_str())) return true;
+  MESS_print(MESS_WARN, "LOOP_process: file name not accepted from a client: %s\n", name.c_str());
+  return false;
 }
 
 // ---------------------------------------------------------------------------

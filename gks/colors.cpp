@@ -21,10 +21,6 @@
 #include "util/resrc.h"
 #include "util/string.h"
 
-#ifndef ZYB_DATA_DIR
-#define ZYB_DATA_DIR ""
-#endif
-
 namespace {
 
 constexpr int kLastIndex = CLR_MAX_COLORS - 1;
@@ -172,20 +168,6 @@ int read_file(FILE *f, int start, int top) {
   return top;
 }
 
-// Opens a table by the path rules, then from the data directory the
-// program was built with, so that the default table is found from anywhere.
-FILE *open_table(const char *name, std::string &path) {
-  char buf[FILE_NAME_SIZE];
-  const char *dir = RES_get("file_path");
-  FILE_add_path(dir ? dir : "", name, buf);
-  path = buf;
-  if (FILE *f = FILE_open(buf, "r")) return f;
-  if (FILE_is_stdio(name) || FILE_fullpath(name) || !*ZYB_DATA_DIR) return nullptr;
-  FILE_add_path(ZYB_DATA_DIR, name, buf);
-  path = buf;
-  return FILE_open(buf, "r");
-}
-
 std::string table_list(const char *names) {
   if (names && *names) return names;
   const char *resource = RES_get("color_table");
@@ -220,8 +202,8 @@ int CLR_read_table(const char *names) {
   bool opened_any = false;
   int top = -1;
   for (int i = 0; files && i < count; ++i) {
-    std::string path;
-    File f(open_table(files[i], path));
+    char path[FILE_NAME_SIZE];
+    File f(FILE_open_data(files[i], path));
     if (!f.get()) continue;
     if (!opened_any) {
       for (int k = kKeptNames; k < CLR_MAX_COLORS; ++k) t.entries[(size_t)k].name.clear();

@@ -19,6 +19,10 @@
 #include "util/string.h"
 #include "util/tools.h"
 
+#ifndef ZYB_DATA_DIR
+#define ZYB_DATA_DIR ""
+#endif
+
 namespace {
 
 // Directories are created through a path of this many characters at most.
@@ -66,6 +70,28 @@ int FILE_is_stdio(const char *name) {
   if (name == nullptr) return 0;
   return name[0] == '\0' || std::strcmp(name, "-") == 0 || stricmp(name, "std") == 0 ||
          stricmp(name, "stdn") == 0;
+}
+
+const char *FILE_data_dir() { return ZYB_DATA_DIR; }
+
+FILE *FILE_open_data(const char *name, char *path) {
+  if (name == nullptr) return nullptr;
+  char buf[FILE_NAME_SIZE];
+  const char *dir = RES_get("file_path");
+  FILE_add_path(dir ? dir : "", name, buf);
+  if (path) copy_limited_to(path, buf, FILE_NAME_MAX);
+  if (FILE *f = FILE_open(buf, "r")) return f;
+  if (FILE_is_stdio(name) || FILE_fullpath(name) || !*FILE_data_dir()) return nullptr;
+  FILE_add_path(FILE_data_dir(), name, buf);
+  if (path) copy_limited_to(path, buf, FILE_NAME_MAX);
+  return FILE_open(buf, "r");
+}
+
+int FILE_is_safe_input(const char *name) {
+  if (name == nullptr || name[0] == '|' || FILE_is_stdio(name)) return 0;
+  struct stat st {};
+  if (stat(user_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
+  return 1;
 }
 
 int FILE_fullpath(const char *name) {

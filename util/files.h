@@ -24,6 +24,19 @@ char *FILE_add_path_delim(char *text);
 // out (FILE_NAME_SIZE bytes) = name with "~" or "~user" expanded. Returns out.
 char *FILE_add_user_path(const char *name, char *out);
 
+// Opens a shipped data file (colour table, font, city or region file) for
+// reading: along the "file_path" resource, then as named, then in the
+// program's data directory. path (FILE_NAME_SIZE bytes, may be nullptr)
+// receives the name last tried. nullptr when none opens.
+FILE *FILE_open_data(const char *name, char *path);
+// The directory the data files were installed in ("" when unknown).
+const char *FILE_data_dir();
+
+// 1 when name may be read on behalf of another program: not a pipe, not a
+// standard stream, and a regular file when it exists (a device or fifo
+// would hold the caller). Prints nothing.
+int FILE_is_safe_input(const char *name);
+
 int FILE_fullpath(const char *name);  // begins with ".", "/" or "~"
 int FILE_is_stdio(const char *name);
 int FILE_exist(const char *name);

@@ -34,10 +34,6 @@ constexpr int kKeyedOptions[] = {kOptHelp, kOptMessage, kOptWindowNum, kOptParam
 constexpr int kPositionalOptions[] = {kOptWords, 0};
 constexpr int kNoOptions[] = {0};
 
-// The looper's own key offset; its windows are numbered from it.
-constexpr int kQueueOffset = 6496;
-// Window numbers above this are raw keys or ports, as the looper reads them.
-constexpr int kLargestWindow = 1000;
 
 constexpr int kNameMax = 160;
 constexpr int kExitUsage = 2;
@@ -71,7 +67,7 @@ bool parse_window(const char *text, int *window) {
   errno = 0;
   long value = std::strtol(digits, &end, 10);
   if (end == digits || *end != '\0' || errno != 0 || value < INT_MIN || value > INT_MAX) return false;
-  if (value > kLargestWindow) value -= kQueueOffset;
+  if (value > MQ_RAW_KEY_LIMIT) value -= MQ_QUEUE_OFFSET;
   *window = static_cast<int>(value);
   return true;
 }
@@ -87,29 +83,21 @@ int window_number() {
 
 // The positional words joined by single blanks: one queue record.
 std::string command_line() {
-  int count = 0;
-  char **words = nullptr;
-  RES_getvals("filename", &count, &words);
+  ParsedList words;
+  RES_getvals("filename", words.count_out(), words.items_out());
   std::string line;
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < words.count(); ++i) {
     if (!line.empty()) line += ' ';
-    line += words[i];
+    line += words.at(i);
   }
-  free_parsed_array(count, words);
   return line;
 }
 
 // The looper executes every ";"-separated piece of a record and answers each.
-int count_commands(const std::string &line) {
-  int count = 0;
-  char **pieces = nullptr;
-  parse_string(line.c_str(), ';', &count, &pieces);
-  free_parsed_array(count, pieces);
-  return count;
-}
+int count_commands(const std::string &line) { return ParsedList(line.c_str(), ';').count(); }
 
 int clean_window(int window) {
-  int key = kQueueOffset + window;
+  int key = MQ_QUEUE_OFFSET + window;
   if (MQ_gettype() == MQ_TCP) {
     MESS_print(MESS_PRINT, "Window %d uses TCP port %d: there is no queue to remove\n", window, key);
     return 0;
@@ -150,7 +138,7 @@ void release_slot(int q, int id) { MQ_put(q, id, "quit"); }
 
 int talk(int window, const std::string &line) {
   int q = MQ_open(window);
-  int port = kQueueOffset + window;
+  int port = MQ_QUEUE_OFFSET + window;
   if (q == -1) {
     if (MQ_gettype() == MQ_TCP)
       fail(kExitNoLooper, "no zorazez on window %d (connection to port %d refused)\n", window, port);
@@ -174,13 +162,14 @@ int talk(int window, const std::string &line) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  RES_set_server_client(MQ_resource_client());
   RES_init(argc, argv, kKeyedOptions, kPositionalOptions);
   if (FLAG_help()) {
     print_help();
     ZYB_exit(0);
   }
   MQ_params();
-  MQ_offset(kQueueOffset);
+  MQ_offset(MQ_QUEUE_OFFSET);
   int window = window_number();
   std::string line = command_line();
   if (line.empty()) {

@@ -11,13 +11,15 @@
 #include <cstdlib>
 #include <string>
 
+#include <unistd.h>
+
 #include "gks/gks.h"
 #include "image/img_tool.h"
 #include "mqueue/mqueue.h"
 #include "util/files.h"
 #include "util/flag.h"
 #include "util/mess.h"
-#include "util/plt_tool.h"
+#include "app/plt_tool.h"
 #include "util/resrc.h"
 #include "util/string.h"
 #include "util/system.h"
@@ -26,10 +28,6 @@ namespace {
 
 LoopState state;
 
-// Queue keys and ports are the window number plus this offset; numbers
-// above kRawKeyLimit were given as keys and are turned back into windows.
-constexpr int kQueueOffset = 6496;
-constexpr int kRawKeyLimit = 1000;
 constexpr int kWindowTextMax = 39;
 constexpr float kPollSeconds = 0.2f;
 
@@ -53,21 +51,10 @@ constexpr std::array<unsigned char, GKS_ICON_BYTES> film_strip_icon() {
 }
 constexpr std::array<unsigned char, GKS_ICON_BYTES> kIcon = film_strip_icon();
 
-// A parse_string result, released when it goes.
-struct ParsedList {
-  int count = 0;
-  char **items = nullptr;
-  ParsedList() = default;
-  ParsedList(const ParsedList &) = delete;
-  ParsedList &operator=(const ParsedList &) = delete;
-  ~ParsedList() { free_parsed_array(count, items); }
-};
-
 // Runs each ";"-separated piece of a line as one command for sender.
 void run_pieces(int sender, const char *text) {
-  ParsedList pieces;
-  parse_string(text, ';', &pieces.count, &pieces.items);
-  for (int i = 0; i < pieces.count; i++) LOOP_process(sender, pieces.items[i]);
+  ParsedList pieces(text, ';');
+  for (int i = 0; i < pieces.count(); i++) LOOP_process(sender, pieces.at(i));
 }
 
 // A command made up by the looper itself, limited like its scratch line.
@@ -107,7 +94,7 @@ WindowChoice classify_window(const std::string &text) {
     choice.number = -1;  // a name: no queue
     return choice;
   }
-  if (choice.number > kRawKeyLimit) choice.number -= kQueueOffset;
+  if (choice.number > MQ_RAW_KEY_LIMIT) choice.number -= MQ_QUEUE_OFFSET;
   return choice;
 }
 
@@ -143,21 +130,21 @@ void run_startup_commands() {
 
 void load_startup_images() {
   ParsedList files;
-  RES_getvals("filename", &files.count, &files.items);
-  if (files.count < 1) return;
+  RES_getvals("filename", files.count_out(), files.items_out());
+  if (files.count() < 1) return;
 
   ImageRecord first;
   IMG_init(&first);
-  gquery_image_file(files.items[0], &first);
+  gquery_image_file(files.at(0), &first);
   run_composed("set size %dx%d", first.width, first.height);
   if (RES_get("title") == nullptr) run_composed("set name %s", first.info);
   IMG_free(&first);
 
   LOOP_process(-1, "open");
-  for (int i = 0; i < files.count; i++) {
-    MESS_print(MESS_MESS, "Loading frame %d: %s\n", i, files.items[i]);
+  for (int i = 0; i < files.count(); i++) {
+    MESS_print(MESS_MESS, "Loading frame %d: %s\n", i, files.at(i));
     LOOP_process(-1, "create");
-    run_composed("ld %d %s", i, files.items[i]);
+    run_composed("ld %d %s", i, files.at(i));
     gupdate_window();
   }
 }
@@ -264,7 +251,7 @@ std::string LOOP_window_info(unsigned long drawable) {
 
 int LOOP_init() {
   state.pid = ZYB_get_pid();
-  MQ_offset(kQueueOffset);
+  MQ_offset(MQ_QUEUE_OFFSET);
   state.window_num = 0;
 
   const char *window_resource = RES_get("window_num");
@@ -323,11 +310,16 @@ int LOOP_chk_message() {
   return 0;
 }
 
+// Runs in a signal handler: only calls that are safe there. The X server
+// frees the window and the frame pixmaps when the connection closes.
 void LOOP_cleanup(int) {
-  gdelete_all_frames();
-  MESS_print(MESS_MESS, "Signal received, cleaning up queue and exiting\n");
-  MQ_del(state.qid);
-  ZYB_exit(0);
+  static const char kNotice[] = "Signal received, cleaning up queue and exiting\n";
+  if (MESS_check(MESS_MESS)) {
+    ssize_t ignored = write(STDOUT_FILENO, kNotice, sizeof kNotice - 1);
+    (void)ignored;
+  }
+  MQ_del_on_signal(state.qid);
+  _exit(0);
 }
 
 int LOOP_param_decode() {
@@ -344,9 +336,9 @@ int LOOP_param_decode() {
       {"norwclr", [] { gset_rw_colors(0); }},
   };
   ParsedList entries;
-  RES_getvals("plot_param", &entries.count, &entries.items);
-  for (int i = 0; i < entries.count; i++)
+  RES_getvals("plot_param", entries.count_out(), entries.items_out());
+  for (int i = 0; i < entries.count(); i++)
     for (const ParamRow &row : kParams)
-      if (stricmp(entries.items[i], row.keyword) == 0) row.apply();
+      if (stricmp(entries.at(i), row.keyword) == 0) row.apply();
   return 0;
 }

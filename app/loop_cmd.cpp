@@ -19,7 +19,7 @@
 #include "util/date.h"
 #include "util/files.h"
 #include "util/mess.h"
-#include "util/plt_tool.h"
+#include "app/plt_tool.h"
 #include "util/resrc.h"
 #include "util/string.h"
 #include "util/system.h"
@@ -191,11 +191,6 @@ int open_window(const Command &c) {
   gactivate_ws(0);
   gclear_ws(0, 1);
   set_up_transformations(st.ws_type);
-  // The text area is built separately; without it the kernel keeps its own height.
-#if __has_include("gks/gks_text.h")
-  gset_char_ht(10.0f);
-#endif
-  GPH_text_align(2, 3);
   gsel_norm_tran(0);
   load_color_table_into_kernel();
   gset_cursor(GKS_CURSOR_STOP);
@@ -426,19 +421,16 @@ int go(const Command &c) {
 // The names of a comma list that a client may have read; "" when none is left.
 std::string readable_table_names(const Command &c, const std::string &names) {
   if (c.sender < 0) return names;
-  int count = 0;
-  char **list = nullptr;
-  parse_string(names.c_str(), ',', &count, &list);
+  ParsedList list(names.c_str(), ',');
   std::string kept;
   const char *dir = RES_get("file_path");
-  for (int i = 0; i < count; i++) {
+  for (int i = 0; i < list.count(); i++) {
     char path[FILE_NAME_SIZE];
-    FILE_add_path(dir, list[i], path);
+    FILE_add_path(dir, list.at(i), path);
     if (!file_name_acceptable(c, path)) continue;
     if (!kept.empty()) kept += ',';
-    kept += list[i];
+    kept += list.at(i);
   }
-  free_parsed_array(count, list);
   return kept;
 }
 

@@ -52,6 +52,7 @@ const int kPositionalOptions[] = {
 }  // namespace
 
 int main(int argc, char **argv) {
+  RES_set_server_client(MQ_resource_client());
   RES_init(argc, argv, kKeyedOptions, kPositionalOptions);
   if (FLAG_help()) print_help();
   MQ_params();

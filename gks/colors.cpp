@@ -195,15 +195,13 @@ int lookup_word(const PenName *rows, size_t count, const char *name) {
 int CLR_read_table(const char *names) {
   Table &t = table();
   std::string list = table_list(names);
-  int count = 0;
-  char **files = nullptr;
-  parse_string(list.c_str(), ',', &count, &files);
+  ParsedList files(list.c_str(), ',');
 
   bool opened_any = false;
   int top = -1;
-  for (int i = 0; files && i < count; ++i) {
+  for (int i = 0; i < files.count(); ++i) {
     char path[FILE_NAME_SIZE];
-    File f(FILE_open_data(files[i], path));
+    File f(FILE_open_data(files.at(i), path));
     if (!f.get()) continue;
     if (!opened_any) {
       for (int k = kKeptNames; k < CLR_MAX_COLORS; ++k) t.entries[(size_t)k].name.clear();
@@ -215,7 +213,6 @@ int CLR_read_table(const char *names) {
     t.num_colors = top + 1;
     t.last_path = path;
   }
-  if (files) free_parsed_array(count, files);
   return 0;
 }
 

@@ -1,7 +1,6 @@
 // The kernel's colour model: indices 0 .. 255 and the background (256),
 // each with float RGB and an X pixel allocated on demand, read-only or
 // read/write, in the default or a private colour map.
-#define GKS_CORE_SOURCE
 #include "gks/gks_colr.h"
 
 #include <algorithm>
@@ -10,7 +9,9 @@
 #include <vector>
 
 #include "gks/colors.h"
+#include "gks/gks_driver.h"
 #include "gks/gks_loop.h"
+#include "gks/gks_obj.h"
 #include "gks/gks_state.h"
 #include "gks/gks_x11.h"
 #include "util/mess.h"
@@ -300,7 +301,12 @@ int galloc_colr(int i, float r, float g, float b) {
   s.red[i] = r;
   s.grn[i] = g;
   s.blu[i] = b;
-  if (gps_set_color_rep) gps_set_color_rep(i, r, g, b);
+  // The file kinds keep their own colour tables (the metafile records the
+  // call in gset_colr_rep instead).
+  if (s.win_type != GKS_META) {
+    const float rgb[3] = {r, g, b};
+    gdrv_color_rep(1, i, rgb);
+  }
 
   if (is_x_type() && s.display) return allocate_x_cell(i, r, g, b);
   if (s.win_type == GKS_PS && s.color_ind[i] < 0) s.color_ind[i] = -2;
@@ -318,11 +324,8 @@ int gset_colr_rep(int ws, int i, const float rgb[3]) {
     gerr_printf("gset_colr_rep", "invalid color index: %d\n", i);
     return -1;
   }
-  if (s.win_type == GKS_META) {
-    if (gmeta_printf) gmeta_printf("CLR %d %d %f %f %f\n", ws, i, rgb[0], rgb[1], rgb[2]);
-    return 0;
-  }
-  if (gnew_obj) gnew_obj(20, i, 3 * (int)sizeof(float), rgb);
+  if (s.win_type == GKS_META) return gdrv_color_rep(ws, i, rgb);
+  gnew_obj(GOBJ_COLR_REP, i, 3 * static_cast<int>(sizeof(float)), rgb);
   int pixel = galloc_colr(i, rgb[0], rgb[1], rgb[2]);
   if (i >= 0) set_attribute_foregrounds(i, pixel);
   return 0;

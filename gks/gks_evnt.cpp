@@ -21,12 +21,6 @@
 #include "util/resrc.h"
 #include "util/string.h"
 
-// The object cache is an area built separately; without it events are
-// served (the window always opens with the cache on) and Alt-m only reports.
-#if __has_include("gks/gks_obj.h")
-#include "gks/gks_obj.h"
-#define EVNT_HAVE_OBJ 1
-#endif
 
 namespace {
 
@@ -47,15 +41,7 @@ struct EventModule {
 
 EventModule events;
 
-bool cache_on() {
-#ifdef EVNT_HAVE_OBJ
-  return gget_cache() != 0;
-#else
-  return true;  // the window type always opens with the cache on
-#endif
-}
-
-bool serving_events() { return gtype_is_WIN() && cache_on() && gget_display() != nullptr; }
+bool serving_events() { return gtype_is_WIN() && gget_cache() != 0 && gget_display() != nullptr; }
 
 // ---------------------------------------------------------------------------
 // Loop control shared by keys and buttons
@@ -154,11 +140,7 @@ void dump_frames(const DumpKind &kind) {
 
 void print_metafile() {
   int previous_cursor = gset_cursor(GKS_CURSOR_WAIT);
-#ifdef EVNT_HAVE_OBJ
   gobj_print_meta();
-#else
-  MESS_print(MESS_WARN, "gprocess_x11_event: No metafile output in this program\n");
-#endif
   gset_cursor(previous_cursor);
 }
 

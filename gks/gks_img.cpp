@@ -11,15 +11,14 @@
 #include <vector>
 
 #include "gks/gks.h"
+#include "gks/gks_driver.h"
 #include "gks/gks_img_conv.h"
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "image/png.h"
 #include "image/xdump.h"
 #include "util/mess.h"
-
-// The PostScript driver draws images itself when it is part of the program.
-[[gnu::weak]] int gps_image(ImageRecord *img, int xoff, int yoff);
+#include "util/string.h"
 
 namespace {
 
@@ -228,17 +227,18 @@ int gset_ximage_params(ImageRecord *img, XImage *ximage) {
   return gimg_describe_plain(img, ximage);
 }
 
+int gimg_put_x11(ImageRecord *img, int x, int y) {
+  if (!has_target()) return 0;
+  Placement p = place_in_viewport(img, x, y);
+  GimgPrepared prepared;
+  if (!prepared.prepare(img)) return 0;
+  prepared.put(gget_draw_window(), gget_root_gc(), p.x, p.y, p.width, p.height);
+  return 0;
+}
+
 int gload_image(ImageRecord *img, int x, int y) {
   gsetup_image_colors(img, -1);
-  Placement p = place_in_viewport(img, x, y);
-  if (gtype_is_WIN_PIX()) {
-    if (!has_target()) return 0;
-    GimgPrepared prepared;
-    if (!prepared.prepare(img)) return 0;
-    prepared.put(gget_draw_window(), gget_root_gc(), p.x, p.y, p.width, p.height);
-  } else if (gtype_is_PS() && gps_image != nullptr) {
-    gps_image(img, x, y);
-  }
+  gdrv_image(img, x, y);
   return 0;
 }
 
@@ -308,6 +308,8 @@ int gget_image(ImageRecord *img) {
   } else {
     IMG_set_info(img, "xwdump");
   }
+  copy_limited_to(img->title, gget_win_title(), IMG_TITLE_SIZE - 1);
+  img->back_pixel = gget_color_ind(-1);
 
   std::unique_ptr<XImage, XImageDeleter> xi(
       XGetImage(display, gget_draw_window(), 0, 0, attr.width, attr.height, AllPlanes, ZPixmap));
@@ -333,11 +335,11 @@ int gget_image(ImageRecord *img) {
   return 1;
 }
 
-int gsave_image_file(const char *name) {
+int gsave_image_as(const char *name, int type) {
   ImageRecord img;
   if (!gget_image(&img)) return 0;
   int result;
-  switch (state().output_type) {
+  switch (type) {
     case IMG_OUT_GIF: result = GIF_write(name, &img); break;
     case IMG_OUT_PNG: result = PNG_write(name, &img); break;
     default: result = XWD_write(name, &img); break;
@@ -345,3 +347,8 @@ int gsave_image_file(const char *name) {
   IMG_free(&img);
   return result;
 }
+
+int gsave_image_file(const char *name) { return gsave_image_as(name, state().output_type); }
+
+int GIF_dump(const char *name) { return gsave_image_as(name, IMG_OUT_GIF); }
+int XWD_dump(const char *name) { return gsave_image_as(name, IMG_OUT_XWD); }

@@ -19,6 +19,8 @@ int gset_ximage_params(ImageRecord *img, XImage *ximage);
 // x, y: position in the viewport; a negative value counts back from its
 // right or bottom edge.
 int gload_image(ImageRecord *img, int x, int y);
+// The X kinds' image entry: puts img into the draw window.
+int gimg_put_x11(ImageRecord *img, int x, int y);
 int gload_image_file(const char *name, int x, int y);  // 1 ok, 0 failure
 // colour names the transparent colour; empty: the background colour.
 int goverlay_image(ImageRecord *img, const char *colour, int x, int y);
@@ -29,3 +31,7 @@ int gget_save_image_type();
 
 int gget_image(ImageRecord *img);        // grabs the draw window; 1 ok, 0 failure
 int gsave_image_file(const char *name);  // the writer's result, 0 when the grab fails
+int gsave_image_as(const char *name, int type);  // the same with an IMG_OUT_* type
+// The draw window as a GIF or XWD file: 1 ok, 0 failure.
+int GIF_dump(const char *name);
+int XWD_dump(const char *name);

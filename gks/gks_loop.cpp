@@ -1,7 +1,6 @@
 // Frames and looping. Frames are pixmaps in the X server; showing one is a
 // server-side copy into the base window and one copy to the screen, so no
 // pixel data passes through this process.
-#define GKS_CORE_SOURCE
 #include "gks/gks_loop.h"
 
 #include <algorithm>
@@ -10,7 +9,9 @@
 #include <cstring>
 
 #include "gks/gks_colr.h"
+#include "gks/gks_obj.h"
 #include "gks/gks_state.h"
+#include "gks/gks_zoom.h"
 #include "gks/gks_x11.h"
 #include "util/mess.h"
 
@@ -119,7 +120,7 @@ int gcreate_frame(int n) {
 }
 
 int gselect_frame(int n) {
-  if (gset_redraw) gset_redraw(0);
+  gset_redraw(0);
   int r = resolve(n);
   if (r == GKS_FRAME_WINDOW || r == kNoSlot) gset_draw_window(0);
   else gset_draw_window(st().images[r].pixmap);
@@ -177,8 +178,7 @@ int gdisplay_frame(int n) {
   if (n < 0) n = s.cur_image;
   if (!is_slot(n)) return 0;
 
-  int zoom = gget_zoom ? gget_zoom() : 1;
-  if (zoom < 2 || !gzoom) gcopy_frame(GKS_FRAME_WINDOW, n);
+  if (gget_zoom() < 2) gcopy_frame(GKS_FRAME_WINDOW, n);
   else gzoom(n, -1, -1, -1, 1);
   gupdate_window();
 

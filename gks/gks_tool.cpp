@@ -1,5 +1,4 @@
 // The GPH calls: small conveniences the looper uses around the kernel.
-#define GKS_CORE_SOURCE
 #include "gks/gks_tool.h"
 
 #include <cstring>
@@ -72,11 +71,6 @@ int GPH_set_def_font(const char *name) {
 }
 
 const char *GPH_get_def_font() { return tool().font_name.c_str(); }
-
-int GPH_text_align(int horizontal, int vertical) {
-  const int align[2] = {horizontal, vertical};
-  return gset_text_align ? gset_text_align(align) : 0;
-}
 
 int GPH_set_view_size(float sx, float sy, float ox, float oy) {
   ToolState &t = tool();

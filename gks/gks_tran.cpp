@@ -1,7 +1,6 @@
 // Normalisation transformations: world window -> NDC viewport -> the plot
 // rectangle inside the workstation viewport, in window pixels (y down) or
 // in PostScript units (y up).
-#define GKS_CORE_SOURCE
 #include "gks/gks_tran.h"
 
 #include <algorithm>
@@ -9,6 +8,8 @@
 #include <climits>
 #include <cmath>
 
+#include "gks/gks_driver.h"
+#include "gks/gks_obj.h"
 #include "gks/gks_state.h"
 #include "gks/gks_tool.h"
 #include "gks/gks_x11.h"
@@ -45,13 +46,7 @@ TranState &tr() {
   return t;
 }
 
-// Object-cache codes of the calls recorded here.
-constexpr int kObjWsVp = 10;
-constexpr int kObjWsWin = 11;
-constexpr int kObjSelTran = 15;
-constexpr int kObjVp = 16;
-constexpr int kObjWin = 17;
-constexpr int kRectBytes = 4 * (int)sizeof(float);
+constexpr int kRectBytes = 4 * static_cast<int>(sizeof(float));
 
 // Callers pass xmin, xmax, ymin, ymax.
 Rect make_rect(const float r[4]) {
@@ -83,9 +78,6 @@ float clamp_to(float v, float limit) {
   if (v < -limit) return -limit;
   return v;
 }
-
-bool text_metafile() { return gtype_is_META() && gmeta_get_type && gmeta_get_type() == 0; }
-bool cgm_metafile() { return gtype_is_META() && gmeta_get_type && gmeta_get_type() == 1; }
 
 void compute_scales() {
   TranState &t = tr();
@@ -131,60 +123,11 @@ void compute_clip() {
   t.clip.height = (unsigned short)height;
 }
 
-void clip_x_contexts() {
-  GksState &s = gks_state();
-  if (!s.display) return;
-  XRectangle rect{tr().clip.x, tr().clip.y, tr().clip.width, tr().clip.height};
-  for (GC gc : {s.line_gc, s.mark_gc, s.fill_gc, s.text_gc})
-    if (gc) XSetClipRectangles(s.display, gc, 0, 0, &rect, 1, Unsorted);
-}
-
-void clip_postscript() {
-  if (!gps_printf) return;
-  const Rect &vp = tr().cur_vp;
-  float x0 = xNDC_ps(vp.xmin), x1 = xNDC_ps(vp.xmax);
-  float y0 = yNDC_ps(vp.ymin), y1 = yNDC_ps(vp.ymax);
-  gps_printf("initclip\n");
-  gps_printf("np\n");
-  gps_printf("%3.2f %3.2f mv\n", x0 - 0.1, y0 - 0.1);
-  gps_printf("%3.2f %3.2f ln\n", x0 - 0.1, y1 + 0.1);
-  gps_printf("%3.2f %3.2f ln\n", x1 + 0.1, y1 + 0.1);
-  gps_printf("%3.2f %3.2f ln\n", x1 + 0.1, y0 - 0.1);
-  gps_printf("cp\n");
-  gps_printf("clip\n");
-}
-
-void clip_hpgl() {
-  if (!ghpgl_printf) return;
-  const Rect &vp = tr().cur_vp;
-  ghpgl_printf("IW %.0f,%.0f,%.0f,%.0f;\n", xNDC_ps(vp.xmin) - 0.1, yNDC_ps(vp.ymin) - 0.1,
-               xNDC_ps(vp.xmax) + 0.1, yNDC_ps(vp.ymax) + 0.1);
-}
-
-void clip_cgm() {
-  if (!gcgm_control || !gcgm_ps_point) return;
-  const Rect &vp = tr().cur_vp;
-  gcgm_control(3, 5, 8, 0);
-  gcgm_ps_point(xNDC_ps(vp.xmin), yNDC_ps(vp.ymin));
-  gcgm_ps_point(xNDC_ps(vp.xmax), yNDC_ps(vp.ymax));
-}
-
-// Pushes the clip rectangle to whatever the open workstation draws on.
+// The viewport of the current transformation as a driver's clip rectangle.
 void apply_clip() {
-  switch (gget_win_type()) {
-    case GKS_WIN:
-    case GKS_PIX: clip_x_contexts(); break;
-    case GKS_PS: clip_postscript(); break;
-    case GKS_HPGL: clip_hpgl(); break;
-    case GKS_META:
-      if (cgm_metafile()) clip_cgm();
-      break;
-    default: break;
-  }
-}
-
-void record(int type, int value, int size, const void *data) {
-  if (gnew_obj) gnew_obj(type, value, size, data);
+  const Rect &vp = tr().cur_vp;
+  const float ndc[4] = {vp.xmin, vp.xmax, vp.ymin, vp.ymax};
+  gdrv_clip(ndc);
 }
 
 void select_tran(int n) {
@@ -215,14 +158,12 @@ int ginit_tran(int mode) {
   }
   compute_plot_rect();
   switch (mode) {
-    case 0:
-    case 1:
-    case 10: compute_clip(); break;
-    case 2: clip_postscript(); break;
-    case 3: clip_hpgl(); break;
-    case 4:
-      if (cgm_metafile()) clip_cgm();
-      break;
+    case GKS_PLOT_OPEN:
+    case GKS_PLOT_RESIZE:
+    case GKS_TRAN_SIZE_ONLY: compute_clip(); break;
+    case GKS_PLOT_PS:
+    case GKS_PLOT_HPGL:
+    case GKS_PLOT_META: apply_clip(); break;
     default: break;
   }
   return 0;
@@ -230,8 +171,8 @@ int ginit_tran(int mode) {
 
 int gset_ws_win(int ws, const float r[4]) {
   if (!usable(r, "gset_ws_win")) return -1;
-  if (text_metafile()) gmeta_printf("WS_WIN %d %f %f %f %f\n", ws, r[0], r[2], r[1], r[3]);
-  record(kObjWsWin, ws, kRectBytes, r);
+  gdrv_transform(GOBJ_WS_WIN, ws, r);
+  gnew_obj(GOBJ_WS_WIN, ws, kRectBytes, r);
   tr().wkwn = make_rect(r);
   compute_plot_rect();
   compute_clip();
@@ -241,8 +182,8 @@ int gset_ws_win(int ws, const float r[4]) {
 
 int gset_ws_vp(int ws, const float r[4]) {
   if (!usable(r, "gset_ws_vp")) return -1;
-  if (text_metafile()) gmeta_printf("WS_VP %d %f %f %f %f\n", ws, r[0], r[2], r[1], r[3]);
-  record(kObjWsVp, ws, kRectBytes, r);
+  gdrv_transform(GOBJ_WS_VP, ws, r);
+  gnew_obj(GOBJ_WS_VP, ws, kRectBytes, r);
   tr().wkvp = make_rect(r);
   compute_plot_rect();
   compute_clip();
@@ -256,8 +197,8 @@ int gset_win(int n, const float r[4]) {
     return -1;
   }
   if (!usable(r, "gset_win")) return -1;
-  if (text_metafile()) gmeta_printf("WIN %d %f %f %f %f\n", n, r[0], r[2], r[1], r[3]);
-  record(kObjWin, n, kRectBytes, r);
+  gdrv_transform(GOBJ_WIN, n, r);
+  gnew_obj(GOBJ_WIN, n, kRectBytes, r);
   TranState &t = tr();
   t.wn[(size_t)n] = make_rect(r);
   if (n == t.cur_trans) {
@@ -273,8 +214,8 @@ int gset_vp(int n, const float r[4]) {
     return -1;
   }
   if (!usable(r, "gset_vp")) return -1;
-  if (gtype_is_META() && gmeta_printf) gmeta_printf("VP %d %f %f %f %f\n", n, r[0], r[2], r[1], r[3]);
-  record(kObjVp, n, kRectBytes, r);
+  gdrv_transform(GOBJ_VP, n, r);
+  gnew_obj(GOBJ_VP, n, kRectBytes, r);
   TranState &t = tr();
   t.vp[(size_t)n] = make_rect(r);
   if (n == t.cur_trans) {
@@ -292,8 +233,8 @@ int gsel_norm_tran(int n) {
     return -1;
   }
   if (n == tr().cur_trans) return 0;
-  if (gtype_is_META() && gmeta_printf) gmeta_printf("TR %d\n", n);
-  record(kObjSelTran, n, 0, nullptr);
+  gdrv_transform(GOBJ_SEL_TRAN, n, nullptr);
+  gnew_obj(GOBJ_SEL_TRAN, n, 0, nullptr);
   select_tran(n);
   compute_clip();
   apply_clip();

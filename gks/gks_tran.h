@@ -9,7 +9,11 @@ constexpr int GKS_NUM_TRAN = 6;
 constexpr float GKS_PIXEL_CLAMP = 30000.0f;
 constexpr float GKS_PS_CLAMP = 100000.0f;
 
-int ginit_tran(int mode);  // 0, 1 X set-up; 2 PS; 3 HPGL; 4 metafile; 10 size change only
+// The mode of ginit_tran when only the window size changed; the others are
+// ginit_plot's (GKS_PLOT_*).
+constexpr int GKS_TRAN_SIZE_ONLY = 10;
+
+int ginit_tran(int mode);
 int gset_ws_win(int ws, const float r[4]);
 int gset_ws_vp(int ws, const float r[4]);
 int gset_win(int n, const float r[4]);

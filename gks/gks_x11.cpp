@@ -1,6 +1,5 @@
 // The workstation: opening the X11 window with its backing pixmap ("base
 // window"), titles, cursors, resizing, clearing, and the X error handlers.
-#define GKS_CORE_SOURCE
 #include "gks/gks_x11.h"
 
 #include <X11/cursorfont.h>
@@ -12,33 +11,33 @@
 #include <cstring>
 #include <string>
 
+#include <X11/Xatom.h>
+
 #include "gks/gks_colr.h"
+#include "gks/gks_driver.h"
 #include "gks/gks_evnt.h"
+#include "gks/gks_img.h"
 #include "gks/gks_loop.h"
+#include "gks/gks_obj.h"
 #include "gks/gks_state.h"
 #include "gks/gks_tran.h"
+#include "gks/gks_zoom.h"
+#include "image/img_tool.h"
 #include "util/files.h"
 #include "util/mess.h"
 #include "util/resrc.h"
 #include "util/string.h"
 #include "util/system.h"
 
-GksState &gks_state() {
-  static GksState state;
-  return state;
-}
-
-Visual *gget_visual() { return gks_state().visual; }
-
 namespace {
 
 constexpr int kWindowBorder = 5;
+constexpr int kFileDepth = 10;  // what file kinds report as their depth
 constexpr int kDefaultX = 100;
 constexpr int kDefaultY = 100;
 constexpr int kMaxXErrors = 25;
 constexpr int kErrorTextMax = 80;
 constexpr int kRequestNameMax = 60;
-constexpr int kMaxWindowSide = 32767;  // X sizes are 16-bit
 constexpr int kIconSide = 48;
 
 // Cursor-font glyphs, in the order of the cursor types.
@@ -61,23 +60,7 @@ WindowExtras &extras() {
   return x;
 }
 
-// The pieces of a comma or blank separated text, freed on every way out.
-class ParsedWords {
- public:
-  ParsedWords(const char *text, char delim) { parse_string(text, delim, &count_, &words_); }
-  ~ParsedWords() {
-    if (words_) free_parsed_array(count_, words_);
-  }
-  ParsedWords(const ParsedWords &) = delete;
-  ParsedWords &operator=(const ParsedWords &) = delete;
-  int count() const { return words_ ? count_ : 0; }
-  const char *at(int i) const { return (i >= 0 && i < count()) ? words_[i] : nullptr; }
-
- private:
-  int count_ = 0;
-  char **words_ = nullptr;
-};
-
+bool is_x_kind(int type) { return type == GKS_WIN || type == GKS_PIX; }
 bool is_window_type() { return gks_state().win_type == GKS_WIN; }
 bool is_x_type() {
   int t = gks_state().win_type;
@@ -120,6 +103,8 @@ void forget_frame_pixmaps() {
   for (GksFrame &frame : gks_state().images) frame.pixmap = 0;
 }
 
+// Xlib calls this in the middle of its own work: it may look up texts and
+// record, but never send a request.
 int Xerror_handler(Display *display, XErrorEvent *event) {
   GksState &st = gks_state();
   st.Xerror = 1;
@@ -133,7 +118,8 @@ int Xerror_handler(Display *display, XErrorEvent *event) {
   MESS_print(MESS_WARN, "X11 error: %s in %s\n", text, request);
   if (++st.num_error >= kMaxXErrors) {
     MESS_print(MESS_ERROR, "X11 error: too many errors\n");
-    if (st.win_type == GKS_WIN) gdelete_all_frames();
+    // The server frees the frames when the connection closes.
+    if (st.win_type == GKS_WIN) forget_frame_pixmaps();
     ZYB_exit(4);
   }
   return 0;
@@ -146,7 +132,7 @@ int XerrorIO_handler(Display *) {
   ZYB_exit(4);
 }
 
-bool valid_side(int side) { return side >= 1 && side <= kMaxWindowSide; }
+bool valid_side(int side) { return side >= 1 && side <= GKS_MAX_WINDOW_SIDE; }
 
 // Position and size of the new window: the defaults, then a geometry text
 // from the program, the resource or the X defaults.
@@ -241,17 +227,15 @@ bool connect_display(const char *name) {
   return true;
 }
 
-int open_window_ws(const char *device) {
-  GksState &st = gks_state();
-  ParsedWords pieces(device, ',');
-  const char *display_name = pieces.at(0);
-  if (display_name && !*display_name) display_name = nullptr;
+// ---- Opening the window ------------------------------------------------------
 
+bool connect_screen(const char *display_name) {
+  GksState &st = gks_state();
   XSetErrorHandler(Xerror_handler);
   XSetIOErrorHandler(XerrorIO_handler);
   if (!connect_display(display_name)) {
     MESS_print(MESS_WARN, "gopen_ws: unable to connect to display\n");
-    return -1;
+    return false;
   }
   Display *dpy = st.display;
   st.screen = DefaultScreen(dpy);
@@ -260,10 +244,12 @@ int open_window_ws(const char *device) {
   st.screen_root = RootWindow(dpy, st.screen);
   st.bits_per_pixel = bits_per_pixel_of(dpy, st.depth);
   gset_def_cmap(DefaultColormap(dpy, st.screen));
+  IMG_set_read_depth(st.depth);
+  return true;
+}
 
-  st.win_type = GKS_WIN;
-  if (gset_cache) gset_cache(1);
-
+XSizeHints window_hints() {
+  GksState &st = gks_state();
   XSizeHints hints{};
   hints.flags = PPosition | PSize;
   hints.x = kDefaultX;
@@ -276,12 +262,22 @@ int open_window_ws(const char *device) {
     hints.min_height = hints.max_height = hints.height;
     hints.flags |= PMinSize | PMaxSize;
   }
+  return hints;
+}
 
+void choose_window_colours() {
+  GksState &st = gks_state();
   if (std::getenv("zybinverse")) gset_inverse(1);
   bool inverse = gget_inverse() != 0;
+  Display *dpy = st.display;
   st.back_colr = inverse ? WhitePixel(dpy, st.screen) : BlackPixel(dpy, st.screen);
   st.fore_colr = inverse ? BlackPixel(dpy, st.screen) : WhitePixel(dpy, st.screen);
+}
 
+// The top-level window; 0 when the server refused it.
+Window create_top_window(const XSizeHints &hints) {
+  GksState &st = gks_state();
+  Display *dpy = st.display;
   XSetWindowAttributes attr{};
   attr.background_pixel = st.back_colr;
   attr.border_pixel = st.fore_colr;
@@ -293,87 +289,206 @@ int open_window_ws(const char *device) {
   // A failure here must be seen, not printed: errors are only recorded.
   st.Xerror_print = 0;
   st.Xerror = 0;
-  Window win = XCreateWindow(dpy, st.screen_root, hints.x, hints.y, (unsigned)hints.width,
-                             (unsigned)hints.height, kWindowBorder, st.depth, InputOutput,
+  Window win = XCreateWindow(dpy, st.screen_root, hints.x, hints.y, static_cast<unsigned>(hints.width),
+                             static_cast<unsigned>(hints.height), kWindowBorder, st.depth, InputOutput,
                              st.visual, attr_mask, &attr);
   XSync(dpy, False);
-  if (st.Xerror || !win) {
-    st.Xerror_print = 1;
-    MESS_print(MESS_WARN, "gopen_ws: unable to open window\n");
-    return -1;
-  }
+  bool failed = st.Xerror || !win;
   st.Xerror_print = 1;
-  st.root_window = win;
+  return failed ? 0 : win;
+}
 
+void describe_window(Window win, XSizeHints &hints) {
+  GksState &st = gks_state();
   std::replace(st.win_title.begin(), st.win_title.end(), '_', ' ');
-  XSetStandardProperties(dpy, win, st.win_title.c_str(), st.win_title.c_str(), None, nullptr, 0,
+  XSetStandardProperties(st.display, win, st.win_title.c_str(), st.win_title.c_str(), None, nullptr, 0,
                          &hints);
   set_window_manager_hints(win);
-
-  st.root_gc = XCreateGC(dpy, win, 0, nullptr);
+  st.root_gc = XCreateGC(st.display, win, 0, nullptr);
   // Copies between pixmaps must not queue a NoExpose event each.
-  XSetGraphicsExposures(dpy, st.root_gc, False);
+  XSetGraphicsExposures(st.display, st.root_gc, False);
   set_class_hint(win);
+}
 
-  st.base_window = XCreatePixmap(dpy, win, (unsigned)hints.width, (unsigned)hints.height,
-                                 (unsigned)st.depth);
+void make_base_window(int w, int h) {
+  GksState &st = gks_state();
+  if (st.base_window) XFreePixmap(st.display, st.base_window);
+  st.base_window = XCreatePixmap(st.display, st.root_window, static_cast<unsigned>(w), static_cast<unsigned>(h),
+                                 static_cast<unsigned>(st.depth));
   st.draw_window = st.base_window;
+}
 
+void map_and_wait(Window win) {
+  Display *dpy = gks_state().display;
   XMapWindow(dpy, win);
   XSync(dpy, False);
   XEvent first;
   XWindowEvent(dpy, win, ExposureMask | StructureNotifyMask, &first);
+}
 
-  ginit_xcolr();
-
+// The window manager may have chosen another size: the base window follows.
+void adopt_real_size(const XSizeHints &hints) {
+  GksState &st = gks_state();
   XWindowAttributes real{};
-  XGetWindowAttributes(dpy, win, &real);
+  XGetWindowAttributes(st.display, st.root_window, &real);
   st.win_width = st.root_width = real.width;
   st.win_height = st.root_height = real.height;
-  if (real.width != hints.width || real.height != hints.height) {
-    // The window manager chose another size: the base window follows it.
-    XFreePixmap(dpy, st.base_window);
-    st.base_window = XCreatePixmap(dpy, win, (unsigned)real.width, (unsigned)real.height,
-                                   (unsigned)st.depth);
-    st.draw_window = st.base_window;
-  }
+  if (real.width != hints.width || real.height != hints.height) make_base_window(real.width, real.height);
   st.red_mask = real.visual->red_mask;
   st.grn_mask = real.visual->green_mask;
   st.blu_mask = real.visual->blue_mask;
+}
 
-  XClearWindow(dpy, win);
-  fill_drawable(st.base_window, st.root_width, st.root_height);
+void create_cursors() {
+  GksState &st = gks_state();
+  for (int i = 0; i < GKS_NUM_CURSORS; ++i) st.cursors[i] = XCreateFontCursor(st.display, kCursorGlyphs[i]);
+  XSync(st.display, False);
+}
 
-  for (int i = 0; i < GKS_NUM_CURSORS; ++i) st.cursors[i] = XCreateFontCursor(dpy, kCursorGlyphs[i]);
-  XSync(dpy, False);
-
+void finish_open() {
+  GksState &st = gks_state();
   st.open_graphics = 1;
-  if (ginit_objs) ginit_objs();
+  ginit_objs();
   ginit_plot(0);
-  if (gsetup_fonts) gsetup_fonts();
   ginit_background();
   gsync();
   gcheck_event();
   gset_cursor(GKS_CURSOR_WAIT);
+}
+
+int open_window_ws(const char *device) {
+  GksState &st = gks_state();
+  ParsedList pieces(device, ',');
+  const char *display_name = pieces.at(0);
+  if (display_name && !*display_name) display_name = nullptr;
+  if (!connect_screen(display_name)) return -1;
+
+  st.win_type = GKS_WIN;
+  gset_cache(1);
+  XSizeHints hints = window_hints();
+  choose_window_colours();
+  Window win = create_top_window(hints);
+  if (!win) {
+    MESS_print(MESS_WARN, "gopen_ws: unable to open window\n");
+    return -1;
+  }
+  st.root_window = win;
+  describe_window(win, hints);
+  make_base_window(hints.width, hints.height);
+  map_and_wait(win);
+  ginit_xcolr();
+  adopt_real_size(hints);
+  XClearWindow(st.display, win);
+  fill_drawable(st.base_window, st.root_width, st.root_height);
+  create_cursors();
+  finish_open();
   return 0;
 }
 
-// Output types whose drivers are separate areas of the kernel.
-int open_driver_ws(int type, const char *device) {
-  int (*open)(const char *) = nullptr;
-  switch (type) {
-    case GKS_META: open = gopen_meta_ws; break;
-    case GKS_PS: open = gopen_ps_ws; break;
-    case GKS_HPGL: open = gopen_hpgl_ws; break;
-    case GKS_PIX: open = gopen_pix_ws; break;
-    default: break;
+// ---- Drawing into another program's window -------------------------------------
+
+// The window information line of the program that owns the window:
+// "+root:drawable[:WxH[:cmap]]".
+struct WindowInfo {
+  unsigned long root = 0, drawable = 0, cmap = 0;
+  int width = GKS_DEFAULT_WIDTH, height = GKS_DEFAULT_HEIGHT;
+};
+
+bool parse_window_info(const char *text, WindowInfo *info) {
+  if (!text) return false;
+  if (*text == '+') ++text;
+  unsigned long root = 0, drawable = 0, cmap = 0;
+  int w = 0, h = 0;
+  int n = std::sscanf(text, "%lu:%lu:%dx%d:%lu", &root, &drawable, &w, &h, &cmap);
+  if (n < 2 || !root || !drawable) return false;
+  info->root = root;
+  info->drawable = drawable;
+  if (n >= 4) {
+    if (!valid_side(w) || !valid_side(h)) return false;
+    info->width = w;
+    info->height = h;
   }
-  if (!open) {
-    MESS_print(MESS_WARN, "gopen_ws: workstation type %d is not available\n", type);
+  if (n >= 5) info->cmap = cmap;
+  return true;
+}
+
+const char *window_info_text(const ParsedList &pieces) {
+  if (const char *piece = pieces.at(1); piece && *piece) return piece;
+  if (const char *env = std::getenv("zybwindow"); env && *env) return env;
+  return std::getenv("WINDOW");
+}
+
+int open_pixmap_ws(const char *device) {
+  GksState &st = gks_state();
+  ParsedList pieces(device, ',');
+  WindowInfo info;
+  if (!parse_window_info(window_info_text(pieces), &info)) {
+    MESS_print(MESS_WARN, "gopen_ws: no window to draw into (zybwindow or WINDOW)\n");
     return -1;
   }
-  return open(device);
+  const char *display_name = pieces.at(0);
+  if (display_name && !*display_name) display_name = nullptr;
+  if (!connect_screen(display_name)) return -1;
+
+  st.win_type = GKS_PIX;
+  gset_cache(0);
+  st.root_window = info.root;
+  st.base_window = info.drawable;
+  st.draw_window = info.drawable;
+  st.win_width = st.root_width = info.width;
+  st.win_height = st.root_height = info.height;
+  st.red_mask = st.visual->red_mask;
+  st.grn_mask = st.visual->green_mask;
+  st.blu_mask = st.visual->blue_mask;
+  st.back_colr = BlackPixel(st.display, st.screen);
+  st.fore_colr = WhitePixel(st.display, st.screen);
+  if (info.cmap) gset_user_cmap(info.cmap);
+  ginit_xcolr();
+  st.root_gc = XCreateGC(st.display, st.draw_window, 0, nullptr);
+  XSetGraphicsExposures(st.display, st.root_gc, False);
+  st.open_graphics = 1;
+  ginit_objs();
+  ginit_plot(0);
+  gsync();
+  return 0;
 }
+
+// Asks the owner of the window to quit, as a client message it serves.
+void send_quit_request() {
+  GksState &st = gks_state();
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = st.root_window;
+  event.xclient.message_type = XA_NOTICE;
+  event.xclient.format = 8;
+  event.xclient.data.b[0] = GKS_REQUEST_QUIT;
+  XSendEvent(st.display, st.root_window, True, 0, &event);
+  XSync(st.display, False);
+}
+
+// ---- Output files ------------------------------------------------------------
+
+// The kernel's side of opening a file kind, after its driver opened the
+// file and set the page size: no window, no events, a plot state of its own.
+int file_plot_mode(int type) {
+  switch (type) {
+    case GKS_PS: return GKS_PLOT_PS;
+    case GKS_HPGL: return GKS_PLOT_HPGL;
+    default: return GKS_PLOT_META;
+  }
+}
+
+void start_file_ws(int type) {
+  GksState &st = gks_state();
+  st.win_type = type;
+  st.depth = kFileDepth;
+  gset_cache(0);
+  st.open_graphics = 1;
+  ginit_objs();
+  ginit_plot(file_plot_mode(type));
+}
+
+// ---- Closing -----------------------------------------------------------------
 
 void free_attribute_contexts() {
   GksState &st = gks_state();
@@ -381,7 +496,6 @@ void free_attribute_contexts() {
     if (*gc && st.display) XFreeGC(st.display, *gc);
     *gc = nullptr;
   }
-  if (gdel_fill_pat) gdel_fill_pat();
 }
 
 void close_window_resources() {
@@ -417,6 +531,87 @@ void close_display_resources() {
   st.root_gc = nullptr;
   XSync(dpy, False);
 }
+
+int close_window_ws() {
+  GksState &st = gks_state();
+  // A saved zoom picture belongs to this window; it must not outlive it.
+  greset_zoom();
+  close_window_resources();
+  free_attribute_contexts();
+  if (st.user_colormap && st.display) {
+    XFreeColormap(st.display, st.user_colormap);
+    gset_user_cmap(0);
+  }
+  if (st.display) XSync(st.display, False);
+  gclear_objs();
+  close_display_resources();
+  return 0;
+}
+
+int close_pixmap_ws() {
+  GksState &st = gks_state();
+  free_attribute_contexts();
+  if (st.display) XSync(st.display, False);
+  if (st.pix_mode == GKS_PIX_MODE_KILL && st.display) send_quit_request();
+  // The window and drawable belong to their owner.
+  if (st.root_gc && st.display) XFreeGC(st.display, st.root_gc);
+  st.root_gc = nullptr;
+  st.root_window = st.base_window = st.draw_window = 0;
+  gset_user_cmap(0);
+  return 0;
+}
+
+// ---- What both X kinds draw the same way -----------------------------------------
+
+int x11_clear_region(const float rect[4]) {
+  GksState &st = gks_state();
+  if (!st.display || !st.draw_window || !st.root_gc) return 0;
+  int left = static_cast<int>(std::lround(xW_p(rect[0]))), right = static_cast<int>(std::lround(xW_p(rect[1])));
+  int top = static_cast<int>(std::lround(yW_p(rect[3]))), bottom = static_cast<int>(std::lround(yW_p(rect[2])));
+  if (left > right) std::swap(left, right);
+  if (top > bottom) std::swap(top, bottom);
+  XSetForeground(st.display, st.root_gc, background_pixel());
+  XFillRectangle(st.display, st.draw_window, st.root_gc, left, top, static_cast<unsigned>(right - left + 1),
+                 static_cast<unsigned>(bottom - top + 1));
+  XSetForeground(st.display, st.root_gc, st.fore_colr);
+  return 0;
+}
+
+// The attribute contexts clip to the viewport in pixels (gget_xviewport).
+int x11_clip(const float *) {
+  GksState &st = gks_state();
+  if (!st.display) return 0;
+  short vp[4];
+  gget_xviewport(vp);
+  XRectangle rect{vp[0], vp[1], static_cast<unsigned short>(vp[2]), static_cast<unsigned short>(vp[3])};
+  for (GC gc : {st.line_gc, st.mark_gc, st.fill_gc, st.text_gc})
+    if (gc) XSetClipRectangles(st.display, gc, 0, 0, &rect, 1, Unsorted);
+  return 0;
+}
+
+}  // namespace
+
+const GksDriver gks_window_driver = {
+    .type = GKS_WIN,
+    .name = "X11 window",
+    .open = open_window_ws,
+    .close = close_window_ws,
+    .clear_region = x11_clear_region,
+    .clip = x11_clip,
+    .image = gimg_put_x11,
+};
+
+const GksDriver gks_pixmap_driver = {
+    .type = GKS_PIX,
+    .name = "X11 pixmap of another program",
+    .open = open_pixmap_ws,
+    .close = close_pixmap_ws,
+    .clear_region = x11_clear_region,
+    .clip = x11_clip,
+    .image = gimg_put_x11,
+};
+
+namespace {
 
 // The title shown in the window's name: the title alone, or with an extra.
 std::string title_with_extra(const char *extra) {
@@ -462,32 +657,17 @@ int gopen_ws(int ws, const char *device, int type) {
     const char *print = std::getenv("zybprint");
     if (print && stricmp(print, "hpgl") == 0) type = GKS_HPGL;
   }
-  if (type == GKS_WIN) return open_window_ws(device);
-  return open_driver_ws(type, device);
+  const GksDriver *row = gks_driver_or_report(type, "gopen_ws");
+  if (!row || row->open(device) != 0) return -1;
+  if (!is_x_kind(type)) start_file_ws(type);
+  return 0;
 }
 
 int gclose_ws(int ws) {
   GksState &st = gks_state();
   if (!st.open_graphics) return -1;
-  int type = st.win_type;
-  // A saved zoom picture belongs to this window; it must not outlive it.
-  if (type == GKS_WIN && greset_zoom) greset_zoom();
-  if (type == GKS_WIN) close_window_resources();
-  if (type == GKS_WIN || type == GKS_PIX) {
-    free_attribute_contexts();
-    if (type == GKS_WIN && st.user_colormap && st.display) {
-      XFreeColormap(st.display, st.user_colormap);
-      gset_user_cmap(0);
-    }
-    if (st.display) XSync(st.display, False);
-    if (type == GKS_PIX && st.pix_mode == 9 && gsend_pix_quit) gsend_pix_quit();
-  }
+  if (const GksDriver *row = gks_driver(st.win_type)) row->close();
   st.win_width = st.win_height = 0;
-  if (type == GKS_WIN && gclear_objs) gclear_objs();
-  if (type == GKS_PS && gps_close_file) gps_close_file();
-  if (type == GKS_HPGL && ghpgl_close_file) ghpgl_close_file();
-  if (type == GKS_META && gmeta_close_file) gmeta_close_file();
-  if (type == GKS_WIN) close_display_resources();
   st.open_graphics = 0;
   return 0;
 }
@@ -495,16 +675,8 @@ int gclose_ws(int ws) {
 int ginit_plot(int mode) {
   if (mode == -1) return -1;
   GksState &st = gks_state();
-  if (greset_text) greset_text();
-  if (greset_line) greset_line();
-  if (greset_marker) greset_marker();
-  if (greset_fill) greset_fill();
   ginit_loop();
   ginit_tran(mode);
-  if (ginit_text) ginit_text(mode);
-  if (ginit_line) ginit_line(mode);
-  if (ginit_marker) ginit_marker(mode);
-  if (ginit_fill) ginit_fill(mode);
   if (mode == 0) {
     st.Xerror = 0;
     st.Xerror_print = 1;
@@ -592,7 +764,7 @@ int gget_root_size(int *w, int *h) {
 int gset_win_size(int w, int h) {
   gks_state().win_width = w;
   gks_state().win_height = h;
-  ginit_tran(10);
+  ginit_tran(GKS_TRAN_SIZE_ONLY);
   return 0;
 }
 
@@ -710,7 +882,7 @@ int gclear_ws(int ws, int flag) {
   GksState &st = gks_state();
   if (!is_window_type()) return 0;
   fill_drawable(st.base_window, st.root_width, st.root_height);
-  if (gclear_objs) gclear_objs();
+  gclear_objs();
   return 0;
 }
 
@@ -766,55 +938,21 @@ int gresize_window(int w, int h) {
   st.win_width = st.root_width = new_w;
   st.win_height = st.root_height = new_h;
 
-  if (greset_zoom) greset_zoom();
+  greset_zoom();
   gdelete_all_frames();
   return 1;
 }
 
 int gclear_region(const float *rect) {
   if (!rect) return -1;
-  GksState &st = gks_state();
-  if (st.win_type != GKS_META && gnew_obj) gnew_obj(25, 1, 4 * (int)sizeof(float), rect);
-  float x0 = rect[0], x1 = rect[1], y0 = rect[2], y1 = rect[3];
-  switch (st.win_type) {
-    case GKS_META:
-      if (gmeta_printf) gmeta_printf("CLR_REG %f %f %f %f\n", x0, y0, x1, y1);
-      break;
-    case GKS_PS:
-      if (gps_printf) {
-        if (gps_set_fill_color) gps_set_fill_color(-1);
-        gps_printf("np\n%3.2f %3.2f mv\n", xW_ps(x0), yW_ps(y0));
-        gps_printf("%3.2f %3.2f ln\n", xW_ps(x0), yW_ps(y1));
-        gps_printf("%3.2f %3.2f ln\n", xW_ps(x1), yW_ps(y1));
-        gps_printf("%3.2f %3.2f ln\ncp\nfill\n", xW_ps(x1), yW_ps(y0));
-      }
-      break;
-    case GKS_WIN:
-    case GKS_PIX: {
-      if (!st.display || !st.draw_window || !st.root_gc) break;
-      int left = (int)std::lround(xW_p(x0)), right = (int)std::lround(xW_p(x1));
-      int top = (int)std::lround(yW_p(y1)), bottom = (int)std::lround(yW_p(y0));
-      if (left > right) std::swap(left, right);
-      if (top > bottom) std::swap(top, bottom);
-      XSetForeground(st.display, st.root_gc, background_pixel());
-      XFillRectangle(st.display, st.draw_window, st.root_gc, left, top,
-                     (unsigned)(right - left + 1), (unsigned)(bottom - top + 1));
-      XSetForeground(st.display, st.root_gc, st.fore_colr);
-      break;
-    }
-    default:
-      break;
-  }
-  return 0;
+  if (!gtype_is_META()) gnew_obj(GOBJ_CLEAR_REGION, 1, 4 * static_cast<int>(sizeof(float)), rect);
+  return gdrv_clear_region(rect);
 }
 
 int gmessage(int ws, const char *text) {
   if (!text) return -1;
-  GksState &st = gks_state();
-  if (st.win_type != GKS_META && gnew_obj) gnew_obj(5, ws, (int)std::strlen(text) + 1, text);
-  if (st.win_type == GKS_META && gmeta_printf) gmeta_printf("ME %s\n", text);
-  if (st.win_type == GKS_PS && gps_printf) gps_printf("%%%%Message: %s\n", text);
-  return 0;
+  if (!gtype_is_META()) gnew_obj(GOBJ_MESSAGE, ws, static_cast<int>(std::strlen(text)) + 1, text);
+  return gdrv_message(ws, text);
 }
 
 // ---------------------------------------------------------------- errors

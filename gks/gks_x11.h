@@ -15,6 +15,22 @@ constexpr int GKS_PS = 4;    // PostScript file
 constexpr int GKS_HPGL = 5;  // HPGL file
 constexpr int GKS_PIX = 6;   // a window and pixmap owned by another program
 
+// Modes of ginit_plot: set-up of the X kinds, after a resize, and of the
+// PostScript, HPGL and metafile kinds.
+constexpr int GKS_PLOT_OPEN = 0;
+constexpr int GKS_PLOT_RESIZE = 1;
+constexpr int GKS_PLOT_PS = 2;
+constexpr int GKS_PLOT_HPGL = 3;
+constexpr int GKS_PLOT_META = 4;
+
+// Pixmap modes (gset_pix_mode): what drawing into another program's window
+// does; with KILL, closing asks that program to quit.
+constexpr int GKS_PIX_MODE_CLEAR = 1;
+constexpr int GKS_PIX_MODE_NEW = 2;
+constexpr int GKS_PIX_MODE_KILL = 9;
+
+constexpr int GKS_MAX_WINDOW_SIDE = 32767;  // X sizes are 16-bit
+
 constexpr int GKS_DEFAULT_WIDTH = 640;
 constexpr int GKS_DEFAULT_HEIGHT = 512;
 constexpr int GKS_PROG_NAME_MAX = 19;
@@ -39,9 +55,12 @@ int gclose_gks();
 int gemergency_close_gks();
 int gactivate_ws(int ws);
 int gdeactivate_ws(int ws);
-int gopen_ws(int ws, const char *device, int type);  // 0, or -1
+// Opens the workstation through its driver row: type 1 the window (device:
+// "display"), 6 another program's window ("display,+root:drawable[:WxH[:cmap]]",
+// or the line in "zybwindow"/"WINDOW"), 3, 4, 5 the file kinds. 0, or -1.
+int gopen_ws(int ws, const char *device, int type);
 int gclose_ws(int ws);                               // 0, or -1 when nothing is open
-int ginit_plot(int mode);  // 0 open, 1 after a resize, 2 PS, 3 HPGL, 4 META
+int ginit_plot(int mode);  // a GKS_PLOT_* mode
 
 // Type predicates.
 int gtype_is_WIN();

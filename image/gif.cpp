@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "gks/gks.h"
 #include "image/gif_lzw.h"
 #include "util/files.h"
 #include "util/mess.h"
@@ -443,8 +442,8 @@ int table_bits(int used) {
   return n;
 }
 
-int transparent_entry(const GifPalette &pal) {
-  long back = gget_color_ind(-1);
+int transparent_entry(const ImageRecord *img, const GifPalette &pal) {
+  long back = img->back_pixel;
   for (int e = 0; e < pal.num_color; e++) {
     if (static_cast<long>(pal.color_ind[e]) == back) return e;
   }
@@ -528,7 +527,7 @@ int GIF_write(const char *name, ImageRecord *img) {
   std::vector<unsigned char> out;
   out.reserve(static_cast<size_t>(img->width) * img->height / 2 + 1024);
   put_header(&out, img, pal, n);
-  if (state().trans) put_transparency(&out, transparent_entry(pal));
+  if (state().trans) put_transparency(&out, transparent_entry(img, pal));
   put_image_descriptor(&out, img, code_size);
   LZW_encode(src, code_size, &out);
   out.push_back(0);  // block terminator
@@ -539,14 +538,6 @@ int GIF_write(const char *name, ImageRecord *img) {
     return 0;
   }
   return 1;
-}
-
-int GIF_dump(const char *name) {
-  ImageRecord img;
-  if (!gget_image(&img)) return 0;
-  int ok = GIF_write(name, &img);
-  IMG_free(&img);
-  return ok;
 }
 
 int GIF_interlace(int on) {

@@ -8,10 +8,9 @@ int GIF_read(const char *name, ImageRecord *img, int query);  // 1 ok, 0 failure
 // Writes img as GIF89a. The record's pixels are replaced by their palette
 // entry numbers on the way. 1 ok, 0 failure.
 int GIF_write(const char *name, ImageRecord *img);
-int GIF_dump(const char *name);  // grabs the draw window and writes it; 1 ok, 0 failure
 
 int GIF_interlace(int on);    // "gif_inter" / "gif_norm"
-int GIF_transparent(int on);  // "gif_trans": the background colour becomes transparent
+int GIF_transparent(int on);  // "gif_trans": the record's back_pixel becomes transparent
 
 // Palette reduction shared by the GIF and PNG writers: pixel values get
 // entry numbers in order of first appearance; once 256 entries are taken,

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "gks/gks.h"
 #include "image/gif.h"
 #include "image/png.h"
 #include "image/xdump.h"
@@ -15,6 +14,7 @@
 namespace {
 
 struct ImgToolState {
+  int read_depth = 0;  // the window's depth once there is one
   // A full window grab of a large screen is a few tens of MiB; anything
   // near this limit is a damaged or hostile header.
   size_t max_bytes = size_t{256} << 20;
@@ -89,6 +89,7 @@ int IMG_init(ImageRecord *img) {
   std::memset(img, 0, sizeof(*img));
   img->byte_order = 1;
   img->trans_index = -1;
+  img->back_pixel = -1;
   DATE_init(&img->date);
   DOM_init(&img->domain);
   return 0;
@@ -110,6 +111,12 @@ size_t IMG_set_max_bytes(size_t bytes) {
 }
 
 size_t IMG_get_max_bytes() { return state().max_bytes; }
+
+int IMG_set_read_depth(int depth) {
+  int old = state().read_depth;
+  state().read_depth = depth;
+  return old;
+}
 
 unsigned char *IMG_alloc_pixels(ImageRecord *img) {
   if (img->width <= 0 || img->height <= 0 || img->bytes_per_line <= 0) {
@@ -172,7 +179,7 @@ int IMG_read(const char *name, ImageRecord *img, int query) {
       return 0;
     }
     IMG_init(img);
-    img->depth = gget_win_depth();
+    img->depth = state().read_depth;
     if (img->depth == 0 && query == 1) img->depth = 32;
     read_magic(f.get(), magic);
   }

@@ -18,6 +18,7 @@
 constexpr int IMG_DATE_LABEL_SIZE = 52;  // 51 characters and the terminator
 constexpr int IMG_INFO_SIZE = 76;        // 75 characters and the terminator
 constexpr int IMG_INFO_MAX = IMG_INFO_SIZE - 1;
+constexpr int IMG_TITLE_SIZE = 60;       // 59 characters and the terminator
 
 // Codes of the image output type used when a frame is saved.
 constexpr int IMG_OUT_GIF = 56;
@@ -58,12 +59,18 @@ struct ImageRecord {
   uint32_t red_mask, green_mask, blue_mask;
   ImageColor *colors;  // num_colors entries, owned
   int trans_index;     // -1 none
+  long back_pixel;     // pixel value of the window's background in a grab; -1 unknown
+  char title[IMG_TITLE_SIZE];  // title of the window a grab came from
   DomainRecord domain;
   unsigned char *data;  // height rows of bytes_per_line bytes, owned
 };
 
 int IMG_init(ImageRecord *img);
 int IMG_free(ImageRecord *img);
+
+// The greatest depth readers may deliver (the window's); before a window
+// exists, 0: a query then accepts any depth. Returns the previous value.
+int IMG_set_read_depth(int depth);
 
 // Recognises the file type and reads it; query 1 asks for the header only.
 // 1 success, 0 failure (the record is then freed).

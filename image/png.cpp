@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "gks/gks.h"
 #include "image/gif.h"
 #include "util/files.h"
 #include "util/mess.h"
@@ -226,8 +225,7 @@ int PNG_write(const char *name, ImageRecord *img) {
   std::vector<png_bytep> rows(img->height);
   for (int y = 0; y < img->height; y++) rows[y] = &entries[static_cast<size_t>(y) * img->width];
 
-  const char *title = gget_win_title();
-  std::string title_text = title != nullptr ? title : "";
+  std::string title_text = img->title;
   std::string software = kSoftware;
   std::string created = creation_time();
   png_text texts[3] = {};

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "gks/gks.h"
 #include "util/mess.h"
 
 namespace {
@@ -235,12 +234,4 @@ int XWD_write(const char *name, const ImageRecord *img) {
     return 0;
   }
   return 1;
-}
-
-int XWD_dump(const char *name) {
-  ImageRecord img;
-  if (!gget_image(&img)) return 0;
-  int ok = XWD_write(name, &img);
-  IMG_free(&img);
-  return ok;
 }

@@ -7,4 +7,3 @@
 // greatest pixmap depth accepted (IMG_read sets it). 1 ok, 0 failure.
 int XWD_read(const char *name, ImageRecord *img, int query);
 int XWD_write(const char *name, const ImageRecord *img);  // 1 ok, 0 failure
-int XWD_dump(const char *name);  // grabs the draw window and writes it; 1 ok, 0 failure

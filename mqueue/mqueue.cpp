@@ -588,6 +588,16 @@ int MQ_del(int q) {
   return msgctl(q, IPC_RMID, nullptr);
 }
 
+int MQ_del_on_signal(int q) {
+  if (qs.type == MQ_TCP) {
+    if (qs.sock2 >= 0) close(qs.sock2);
+    if (qs.sock1 >= 0) close(qs.sock1);
+    return 0;
+  }
+  if (q >= 0) msgctl(q, IPC_RMID, nullptr);
+  return 0;
+}
+
 int MQ_open(int win) {
   if (qs.type == MQ_TCP) return tcp_open(win);
   install_alarm_handler();
@@ -674,17 +684,15 @@ int MQ_remove(int win) {
 
 int MQ_params() {
   qs.bind_any = false;
-  int count = 0;
-  char **entries = nullptr;
-  if (RES_getvals("parameter", &count, &entries) <= 0) return 0;
-  for (int i = 0; i < count; ++i) {
+  ParsedList entries;
+  if (RES_getvals("parameter", entries.count_out(), entries.items_out()) <= 0) return 0;
+  for (int i = 0; i < entries.count(); ++i) {
     for (const ParamRow &row : kParamRows) {
-      if (!row_matches(row, entries[i])) continue;
-      row.apply(entries[i]);
+      if (!row_matches(row, entries.at(i))) continue;
+      row.apply(entries.at(i));
       break;
     }
   }
-  free_parsed_array(count, entries);
   return 0;
 }
 
@@ -766,3 +774,54 @@ int MQ_read_record(int fd, int wait, int *code, char *text) {
   MESS_print(kDebug, "Received: %d %d %d => %s\n", got, length, *code, text);
   return 1;
 }
+
+// ---------------------------------------------------------------- resource server
+
+namespace {
+
+// The conversation of a program that asks another window's looper for its
+// option values (the "#N" entries of the defaults path).
+struct ResourceConversation {
+  int queue = -1;
+  int id = -1;
+};
+
+ResourceConversation conversation;
+
+int resource_connect(const char *window_text) {
+  MQ_offset(MQ_QUEUE_OFFSET);
+  int queue = MQ_open(std::atoi(window_text));
+  if (queue == -1) {
+    MESS_print(MESS_WARN, "ZORazez window: %s not running or no message queue exists\n", window_text);
+    return -1;
+  }
+  int id = MQ_connect(queue);
+  if (id < 0) {
+    MESS_print(MESS_WARN, "ZORazez window: %s unable to connect\n", window_text);
+    return -1;
+  }
+  conversation = {queue, id};
+  return 0;
+}
+
+int resource_send(const char *line) { return MQ_put(conversation.queue, conversation.id, "%s", line); }
+
+int resource_receive(char *answer, int size, RES_Wait wait) {
+  // The looper answers "set res" lines only after it has read them all.
+  if (wait == RES_Wait::patient) std::signal(SIGALRM, SIG_IGN);
+  char text[MQ_TEXT_MAX + 3] = "";
+  int code = MQ_get(conversation.queue, conversation.id, text);
+  copy_limited_to(answer, text, static_cast<size_t>(size - 1));
+  return code;
+}
+
+void resource_close() {
+  MQ_close(conversation.queue);
+  conversation = {};
+}
+
+const RES_ServerClient kResourceClient = {resource_connect, resource_send, resource_receive, resource_close};
+
+}  // namespace
+
+const RES_ServerClient *MQ_resource_client() { return &kResourceClient; }

@@ -8,6 +8,13 @@
 // client by its id with the reply codes below.
 #pragma once
 
+struct RES_ServerClient;
+
+// Queue keys and TCP ports are the window number plus this offset. A window
+// number above MQ_RAW_KEY_LIMIT was given as a key or port itself.
+constexpr int MQ_QUEUE_OFFSET = 6496;
+constexpr int MQ_RAW_KEY_LIMIT = 1000;
+
 constexpr int MQ_TEXT_MAX = 118;      // characters of text in one record
 constexpr int MQ_PAYLOAD_SIZE = 120;  // bytes after the type of a System V record
 constexpr int MQ_FIRST_CLIENT = 3;    // the first client id
@@ -46,6 +53,14 @@ int MQ_get(int q, int msgtype, char *text /* >= MQ_TEXT_MAX + 3 bytes */);  // c
 int MQ_clear(int q, int msgtype);
 int MQ_close(int q);   // a client's TCP connection; nothing for a System V queue
 int MQ_find(int first);
+
+// The server side's last act on a termination signal: removes the System V
+// queue or closes the sockets, using only calls that are safe in a signal
+// handler. Returns 0.
+int MQ_del_on_signal(int q);
+
+// The resource-server client over the queue (RES_set_server_client).
+const RES_ServerClient *MQ_resource_client();
 
 // Removes window win's System V queue: 1 removed, 0 there was none, -1 failure.
 int MQ_remove(int win);

@@ -12,7 +12,7 @@
 #include "util/date.h"
 #include "util/files.h"
 #include "util/mess.h"
-#include "util/plt_tool.h"
+#include "app/plt_tool.h"
 #include "util/resrc.h"
 
 namespace {

@@ -306,6 +306,7 @@ TEST_F(Resources, ResourceServerGivesAndTakesValuesOrIsReportedMissing) {
   write_file(dir_ / "zyb.cfg", "zorazez.geometry 10x10\n");
   setenv("zybdefault", (dir_.path() + ":#1016").c_str(), 1);
   const int keyed[] = {102, 53, 59, 2, 0}, positional[] = {0};
+  RES_set_server_client(MQ_resource_client());
   init({"-ic", "-bg", "red"}, keyed, positional);
   for (int i = 0; i < 100 && waitpid(server, nullptr, WNOHANG) == 0; i++) usleep(20000);
   kill(server, SIGKILL);

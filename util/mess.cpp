@@ -224,11 +224,8 @@ int MESS_print_prog(const char *name) {
 
 int MESS_set_str(const char *spec) {
   state().explicit_settings++;
-  int count = 0;
-  char **entries = nullptr;
-  if (parse_string(spec, ',', &count, &entries) != 0) return 0;
-  for (int i = 0; i < count; i++) apply_entry(entries[i]);
-  free_parsed_array(count, entries);
+  ParsedList entries(spec, ',');
+  for (int i = 0; i < entries.count(); i++) apply_entry(entries.at(i));
   return 0;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "mqueue/mqueue.h"
 #include "util/date.h"
 #include "util/def_read.h"
 #include "util/files.h"
@@ -26,7 +24,6 @@ namespace {
 constexpr size_t kOptionNameMax = 49;
 constexpr size_t kProgNameMax = 79;
 constexpr int kAllRemaining = 10;  // position of the option that takes every other positional word
-constexpr int kQueueOffset = 6496;
 constexpr const char *kDefaultPath = ".:/home/zyb/etc:/usr/local/zyb/etc";
 
 enum class HelpStyle { plain, domain, region, message };
@@ -156,19 +153,14 @@ struct Resource {
   int type;
 };
 
-// A resource server reached through the defaults path.
-struct Server {
-  int queue = -1;
-  int id = -1;
-};
-
 struct ResState {
   std::deque<Resource> list;  // a deque keeps values in place as the list grows
   std::vector<const OptionRow *> keyed;
   std::vector<const OptionRow *> positional;
   std::string prog;
   bool have_prog = false;
-  std::optional<Server> server;
+  const RES_ServerClient *client = nullptr;  // installed by the program
+  const RES_ServerClient *server = nullptr;  // while a conversation runs
 };
 
 ResState &state() {
@@ -259,39 +251,40 @@ bool is_flag_type(int type) { return type == RES_BATCH || type == RES_HELP || ty
 
 // ---- Resource server ---------------------------------------------------------
 
-char answer_buffer[MQ_TEXT_MAX + 3];
+// Longest answer line the server sends, with its code, line end and terminator.
+constexpr int kAnswerSize = 121;
+char answer_buffer[kAnswerSize];
 
-int await_answer(const Server &server) { return MQ_get(server.queue, server.id, answer_buffer); }
-
-void send_set_res(const Server &server, const char *name, const char *value) {
-  MQ_put(server.queue, server.id, "set res %s %s", name, value ? value : "");
+int await_answer(RES_Wait wait = RES_Wait::timed) {
+  return state().server->receive(answer_buffer, sizeof answer_buffer, wait);
 }
 
+void send_set_res(const char *name, const char *value) {
+  char line[kAnswerSize];
+  std::snprintf(line, sizeof line, "set res %s %s", name, value ? value : "");
+  state().server->send(line);
+}
+
+// Asks the server for every declared option, takes the values it has and
+// tells it ours for those it lacks.
 void query_server(const char *entry) {
-  const char *window_text = entry + 1;
-  MQ_offset(kQueueOffset);
-  int queue = MQ_open(std::atoi(window_text));
-  if (queue == -1) {
-    MESS_print(0xC0, "ZORazez window: %s not running or no message queue exists\n", window_text);
-    return;
-  }
-  int id = MQ_connect(queue);
-  if (id < 0) {
-    MESS_print(0xC0, "ZORazez window: %s unable to connect\n", window_text);
-    return;
-  }
-  Server server{queue, id};
-  state().server = server;
+  const RES_ServerClient *client = state().client;
+  if (client == nullptr || client->connect(entry + 1) != 0) return;
+  state().server = client;
 
   std::vector<const OptionRow *> rows = declared_rows();
-  for (const OptionRow *row : rows) MQ_put(queue, id, "query res %s", row->name);
+  char line[kAnswerSize];
+  for (const OptionRow *row : rows) {
+    std::snprintf(line, sizeof line, "query res %s", row->name);
+    client->send(line);
+  }
 
   int sets_sent = 0;
   for (const OptionRow *row : rows) {
     bool got_value = false;
     for (;;) {
-      int code = await_answer(server);
-      if (code == -3) MESS_print(0xC0, "ZORazez not running!\n");
+      int code = await_answer();
+      if (code == RES_SERVER_GONE) MESS_print(MESS_WARN, "ZORazez not running!\n");
       if (code != 0) break;
       char first = answer_buffer[0];
       if (first == '\0' || first == '\n' || first == '!') continue;
@@ -302,12 +295,11 @@ void query_server(const char *entry) {
     }
     const Resource *local = find_resource(row->name);
     if (!got_value && local != nullptr) {
-      send_set_res(server, row->name, value_text(*local));
+      send_set_res(row->name, value_text(*local));
       sets_sent++;
     }
   }
-  std::signal(SIGALRM, SIG_IGN);
-  for (int i = 0; i < sets_sent; i++) await_answer(server);
+  for (int i = 0; i < sets_sent; i++) await_answer(RES_Wait::patient);
 }
 
 // ---- Reading the sources -----------------------------------------------------
@@ -333,13 +325,11 @@ void read_defaults_file(const char *entry) {
 void read_defaults_path() {
   const char *path = RES_get("default");
   if (path == nullptr) path = kDefaultPath;
-  int count = 0;
-  char **entries = nullptr;
-  parse_string(path, ':', &count, &entries);
+  ParsedList entries(path, ':');
   DEF_clr_tag();
-  if (count == 0) read_defaults_file("");
-  for (int i = 0; i < count; i++) {
-    const char *entry = entries[i];
+  if (entries.count() == 0) read_defaults_file("");
+  for (int i = 0; i < entries.count(); i++) {
+    const char *entry = entries.at(i);
     if (entry[0] == '+')
       DEF_tag(entry + 1);
     else if (entry[0] == '#')
@@ -347,7 +337,6 @@ void read_defaults_path() {
     else
       read_defaults_file(entry);
   }
-  free_parsed_array(count, entries);
 }
 
 void prescan_name_and_default(int argc, char **argv) {
@@ -373,10 +362,9 @@ void read_environment() {
 }
 
 void tell_server(const char *name, const char *value) {
-  const auto &server = state().server;
-  if (!server) return;
-  send_set_res(*server, name, value);
-  await_answer(*server);
+  if (!state().server) return;
+  send_set_res(name, value);
+  await_answer();
 }
 
 void store_positional(int position, const char *word, std::vector<int> *started) {
@@ -433,11 +421,12 @@ void read_command_line(int argc, char **argv) {
 }
 
 void finish_with_server() {
-  auto &server = state().server;
+  const RES_ServerClient *server = state().server;
   if (!server) return;
-  MQ_put(server->queue, server->id, "quit");
-  await_answer(*server);
-  server.reset();
+  server->send("quit");
+  await_answer();
+  server->close();
+  state().server = nullptr;
 }
 
 // Rows carry no outputs in this program, so only the types that act by
@@ -720,5 +709,7 @@ void RES_clear() {
   s.positional.clear();
   s.prog.clear();
   s.have_prog = false;
-  s.server.reset();
+  s.server = nullptr;
 }
+
+void RES_set_server_client(const RES_ServerClient *client) { state().client = client; }

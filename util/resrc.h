@@ -58,6 +58,21 @@ int RES_enter(int row, int number);
 
 void RES_help_print(const char *progname, const int *keyed, const int *positional);
 
+// A resource server: the looper of another window, asked through its queue
+// for the option values it holds ("#N" entries of the defaults path). The
+// programs that can reach one install its client before RES_init;
+// without a client such entries are skipped.
+enum class RES_Wait { timed, patient };  // patient: no time-out
+constexpr int RES_SERVER_GONE = -3;      // receive's code when the server vanished
+struct RES_ServerClient {
+  int (*connect)(const char *window_text);  // 0, or -1 (reported)
+  int (*send)(const char *line);
+  // The next answer line into answer (size bytes); its reply code.
+  int (*receive)(char *answer, int size, RES_Wait wait);
+  void (*close)();
+};
+void RES_set_server_client(const RES_ServerClient *client);
+
 // Empties the database and the option table (for programs that start over
 // and for tests).
 void RES_clear();

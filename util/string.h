@@ -11,6 +11,29 @@
 int parse_string(const char *text, char delim, int *count, char ***array);
 int free_parsed_array(int count, char **array);
 
+// The pieces of a parse_string (or RES_getvals) result, released on every
+// way out. A fresh list hands its out-parameters to a call that fills it:
+// RES_getvals("filename", list.count_out(), list.items_out()).
+class ParsedList {
+ public:
+  ParsedList() = default;
+  ParsedList(const char *text, char delim) { parse_string(text, delim, &count_, &items_); }
+  ~ParsedList() { free_parsed_array(count_, items_); }
+  ParsedList(const ParsedList &) = delete;
+  ParsedList &operator=(const ParsedList &) = delete;
+
+  int count() const { return items_ ? count_ : 0; }
+  // The i-th piece; nullptr beyond the end.
+  const char *at(int i) const { return (i >= 0 && i < count()) ? items_[i] : nullptr; }
+  char **items() const { return items_; }
+  int *count_out() { return &count_; }
+  char ***items_out() { return &items_; }
+
+ private:
+  int count_ = 0;
+  char **items_ = nullptr;
+};
+
 // Case-insensitive comparisons; a missing string on either side gives 1.
 int stricmp(const char *a, const char *b);
 int strnicmp(const char *a, const char *b, int n);

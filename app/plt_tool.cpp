@@ -1,14 +1,11 @@
-#include "util/plt_tool.h"
+#include "app/plt_tool.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "gks/gks_colr.h"
-#include "gks/gks_loop.h"
-#include "gks/gks_tool.h"
-#include "gks/gks_x11.h"
+#include "gks/gks.h"
 #include "image/gif.h"
 #include "util/date.h"
 #include "util/files.h"
@@ -16,31 +13,14 @@
 #include "util/resrc.h"
 #include "util/string.h"
 
-// Setters of modules that a program may leave out of its link (the object
-// cache, the text layer, the PostScript driver, the station and map
-// code): a keyword for a module that is not there changes nothing.
-[[gnu::weak]] int gset_redraw(int flag);
-[[gnu::weak]] int gset_font_drop(int drop);
-[[gnu::weak]] int gps_set_colorPS(int on);
-[[gnu::weak]] int gps_set_reverse(int on);
-[[gnu::weak]] int CTY_set_id_type(int type);
-[[gnu::weak]] int MAP_latlon(float lat_spacing, float lon_spacing, int style, int width);
-[[gnu::weak]] int DOM_set_loc_prior(int prior);
-
 namespace {
 
 constexpr int kMaxOverlayBase = 5;
-constexpr int kDefaultDrop = 4;
 constexpr int kDefaultMaxBad = 5;
 
 PltSettings &settings() {
   static PltSettings s;
   return s;
-}
-
-template <typename F, typename... Args>
-void call_if_linked(F *function, Args... args) {
-  if (function != nullptr) function(args...);
 }
 
 // The value of a prefix keyword starts after the prefix and one separator.
@@ -53,15 +33,6 @@ void decode_overlay(const char *word) {
   int n = std::sscanf(value_after(word, 5), "%d:%d", &base, &count);
   if (n >= 1) PLT_set_overlay_base(std::min(base, kMaxOverlayBase));
   if (n >= 2) PLT_set_num_overlay(count);
-}
-
-void decode_latlon(const char *word) {
-  float lat = 0.0f, lon = 0.0f;
-  int style = 0, width = 0;
-  int n = std::sscanf(value_after(word, 5), "%f:%f:%d:%d", &lat, &lon, &style, &width);
-  if (n < 1) return;
-  if (n < 2) lon = lat;
-  call_if_linked(MAP_latlon, lat, lon, style, width);
 }
 
 void decode_pair_int(const char *text, int *x, int *y) {
@@ -107,13 +78,9 @@ const KeywordRow kKeywords[] = {
      }},
     {"nopage", Match::whole, 0, [](const char *) { MESS_set_page(0); }},
     {"page", Match::whole, 0, [](const char *) { MESS_set_page(1); }},
-    {"noredraw", Match::whole, 0, [](const char *) { call_if_linked(gset_redraw, 0); }},
-    {"id", Match::whole, 0, [](const char *) { call_if_linked(CTY_set_id_type, 0); }},
-    {"wmo", Match::whole, 0, [](const char *) { call_if_linked(CTY_set_id_type, 1); }},
-    {"cod_wmo", Match::whole, 0, [](const char *) { call_if_linked(CTY_set_id_type, 2); }},
+    {"noredraw", Match::whole, 0, [](const char *) { gset_redraw(0); }},
     {"tz", Match::prefix, 2, [](const char *w) { DATE_set_TZ(value_after(w, 3)); }},
     {"over", Match::prefix, 4, decode_overlay},
-    {"lalo", Match::prefix, 4, decode_latlon},
     {"gridx", Match::prefix, 5, [](const char *w) { settings().grid_factor = std::atoi(value_after(w, 5)); }},
     {"plt_skip", Match::prefix, 8,
      [](const char *w) { decode_pair_int(value_after(w, 9), &settings().skip_x, &settings().skip_y); }},
@@ -122,8 +89,6 @@ const KeywordRow kKeywords[] = {
      [](const char *w) { decode_pair_float(value_after(w, 8), &settings().offset_x, &settings().offset_y); }},
     {"plt_grid", Match::prefix, 8,
      [](const char *w) { settings().plot_limit = std::strlen(w) > 8 ? std::atoi(value_after(w, 9)) : 1; }},
-    {"loc_pr", Match::prefix, 6,
-     [](const char *w) { call_if_linked(DOM_set_loc_prior, std::atoi(value_after(w, 7))); }},
     {"vp_size", Match::prefix, 7, [](const char *w) { PLT_panel_decode(value_after(w, 8)); }},
     {"font", Match::prefix, 4, [](const char *w) { GPH_set_def_font(value_after(w, 5)); }},
     {"gif_inter", Match::whole, 0, [](const char *) { GIF_interlace(1); }},
@@ -135,23 +100,13 @@ const KeywordRow kKeywords[] = {
     {"rwclr", Match::whole, 0, [](const char *) { gset_rw_colors(1); }},
     {"norwclr", Match::whole, 0, [](const char *) { gset_rw_colors(0); }},
     {"nolooptitle", Match::whole, 0, [](const char *) { gset_loop_title(0); }},
-    {"pscolor", Match::whole, 0,
-     [](const char *) {
-       call_if_linked(gps_set_colorPS, 1);
-       gset_inverse(1);
-     }},
-    {"psrev", Match::whole, 0, [](const char *) { call_if_linked(gps_set_reverse, 1); }},
-    {"clear", Match::whole, 0, [](const char *) { gset_pix_mode(1); }},
-    {"new", Match::whole, 0, [](const char *) { gset_pix_mode(2); }},
-    {"kill", Match::whole, 0, [](const char *) { gset_pix_mode(9); }},
+    {"pscolor", Match::whole, 0, [](const char *) { gset_inverse(1); }},
+    {"clear", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_CLEAR); }},
+    {"new", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_NEW); }},
+    {"kill", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_KILL); }},
     {"bar", Match::prefix, 3, decode_bar},
     {"nobar", Match::whole, 0, [](const char *) { settings().color_bar = 0; }},
     {"nohdr", Match::whole, 0, [](const char *) { settings().grid_headers = 0; }},
-    {"shadow", Match::prefix, 6,
-     [](const char *w) {
-       int drop = std::atoi(value_after(w, 7));
-       call_if_linked(gset_font_drop, drop < 1 ? kDefaultDrop : drop);
-     }},
     {"max_bad", Match::prefix, 7,
      [](const char *w) {
        int limit = std::atoi(value_after(w, 8));
@@ -185,16 +140,16 @@ void apply_keyword(const char *word) {
 }  // namespace
 
 int PLT_param_decode() {
-  int count = 0;
-  char **words = nullptr;
-  RES_getvals("plot_param", &count, &words);
-  for (int i = 0; i < count; i++) apply_keyword(words[i]);
-  free_parsed_array(count, words);
+  ParsedList params;
+  RES_getvals("plot_param", params.count_out(), params.items_out());
+  for (int i = 0; i < params.count(); i++) apply_keyword(params.at(i));
 
-  RES_getvals("out_file", &count, &words);
-  for (int i = 0; i < count; i++)
-    if (strnicmp(words[i], "gif", 3) == 0 || strnicmp(words[i], "png", 3) == 0) apply_keyword(words[i]);
-  free_parsed_array(count, words);
+  ParsedList outputs;
+  RES_getvals("out_file", outputs.count_out(), outputs.items_out());
+  for (int i = 0; i < outputs.count(); i++) {
+    const char *word = outputs.at(i);
+    if (strnicmp(word, "gif", 3) == 0 || strnicmp(word, "png", 3) == 0) apply_keyword(word);
+  }
   return 0;
 }
 

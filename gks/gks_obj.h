@@ -1,0 +1,41 @@
+// The object cache: a display list of the kernel's transformation,
+// attribute and primitive calls, so that a plot can be replayed (into a
+// metafile, or after the window is re-created). gnew_obj also counts the
+// kernel's output calls and serves pending window events every 500 of them,
+// so that a long plot keeps the window responsive.
+#pragma once
+
+// Object codes, the type argument of gnew_obj.
+constexpr int GOBJ_MESSAGE = 5;
+constexpr int GOBJ_WS_VP = 10;
+constexpr int GOBJ_WS_WIN = 11;
+constexpr int GOBJ_SEL_TRAN = 15;
+constexpr int GOBJ_VP = 16;
+constexpr int GOBJ_WIN = 17;
+constexpr int GOBJ_COLR_REP = 20;
+constexpr int GOBJ_CLEAR_REGION = 25;
+constexpr int GOBJ_FUNC = 999;
+
+int ginit_objs();          // count from 0, append after the head; "zybredraw=no" stops recording
+int gset_cache(int flag);  // event processing on or off
+int gget_cache();
+int gset_redraw(int flag);  // recording on or off; returns the previous flag
+int gget_redraw();
+int gget_num_objects();  // calls counted since ginit_objs
+
+// Appends a record (while recording) and returns its data buffer of size
+// bytes, filled from data when data is given; nullptr when nothing was
+// recorded or size is 0.
+void *gnew_obj(int type, int value, int size, const void *data);
+// While recording, a record that calls function(argument) on replay; the
+// argument (from malloc) then belongs to the cache.
+int gset_redraw_func(int (*function)(void *), void *argument);
+int gclear_objs();
+int gget_obj_count();  // records held
+
+// Replays one record by its code: the record's kernel call. 0, or -1 for a
+// record that cannot be replayed.
+int gobj_redraw_funcs(int type, int value, const void *data);
+// Replays the whole cache into a metafile named by "METAOUT" (or
+// "zyb.meta"); 0, or -1 when no metafile could be opened.
+int gobj_print_meta();

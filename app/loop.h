@@ -4,16 +4,12 @@
 
 #include <string>
 
+#include "mqueue/mqueue.h"  // reply codes (MQ_LAST_LINE, ...)
+
 // Limits of the command language.
 constexpr int LOOP_WORD_MAX = 79;    // one argument word
 constexpr int LOOP_LINE_MAX = 120;   // a command line composed by the looper itself
-constexpr int LOOP_REPLY_MAX = 118;  // one reply line (the queue's record limit)
-
-// Reply codes.
-constexpr int LOOP_MORE = 1;      // more lines follow
-constexpr int LOOP_LAST = 0;      // last or only line
-constexpr int LOOP_RELEASE = -1;  // the client's slot is released
-constexpr int LOOP_ENDING = -2;   // released, and the looper ends
+constexpr int LOOP_REPLY_MAX = MQ_TEXT_MAX;  // one reply line
 
 // Main-loop states (LoopState::running).
 constexpr int LOOP_RUN = 1;

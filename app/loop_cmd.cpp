@@ -1,6 +1,6 @@
 // The looper's command language: one keyword table walked in order, one
 // handler per command, and every reply text next to the code that sends it.
-#include "app/loop.h"
+#include "app/loop_cmd.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,37 +11,19 @@
 #include <iterator>
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
+#include "app/plt_tool.h"
 #include "gks/gks.h"
 #include "image/img_tool.h"
 #include "mqueue/mqueue.h"
 #include "util/date.h"
 #include "util/files.h"
 #include "util/mess.h"
-#include "app/plt_tool.h"
 #include "util/resrc.h"
 #include "util/string.h"
 #include "util/system.h"
 
-namespace {
-
-using Words = std::vector<std::string>;
-
-// A command as received: the line itself (replies quote it unchanged) and
-// its blank-separated words, each cut to LOOP_WORD_MAX characters.
-struct Command {
-  int sender = -1;
-  const char *line = "";
-  std::string keyword;
-  Words args;
-
-  int reply(int code, const char *text) const { return LOOP_reply(sender, code, "%s", text); }
-  // The replies that quote the whole line ("Invalid ...: %s\n", "%s\n").
-  int quote(const char *format, int code = LOOP_LAST) const {
-    return LOOP_reply(sender, code, format, line);
-  }
-};
+namespace loop_cmd {
 
 // ---------------------------------------------------------------------------
 // Words and numbers.
@@ -75,8 +57,6 @@ bool begins_with_digit(const std::string &word) {
   return !word.empty() && std::isdigit(static_cast<unsigned char>(word[0]));
 }
 
-// A word naming a frame: "wi..." the window, "la..." the last frame, or a
-// frame number. A word beginning with "-" is never a frame number.
 bool frame_word(const std::string &word, int *frame) {
   if (begins_with(word, "wi")) {
     *frame = GKS_FRAME_WINDOW;
@@ -91,7 +71,6 @@ bool frame_word(const std::string &word, int *frame) {
   return true;
 }
 
-// Reads a leading decimal integer as "%d" would (optional sign, digits).
 const char *scan_int(const char *p, int *value) {
   const char *q = p;
   if (*q == '+' || *q == '-') q++;
@@ -101,8 +80,6 @@ const char *scan_int(const char *p, int *value) {
   return q;
 }
 
-// "%d<sep>%d" at the start of a word: the number of values read (0 to 2),
-// with *rest just after the text they took.
 int scan_pair(const std::string &word, char sep, int *a, int *b, const char **rest) {
   const char *p = word.c_str();
   *rest = p;
@@ -116,6 +93,21 @@ int scan_pair(const std::string &word, char sep, int *a, int *b, const char **re
   return 2;
 }
 
+// A name beginning with "|" would run a command and a device, pipe or
+// standard stream would hold the main loop.
+
+bool file_name_acceptable(const Command &c, const std::string &name) {
+  if (c.sender < 0 || FILE_is_safe_input(name.c_str())) return true;
+  MESS_print(MESS_WARN, "LOOP_process: file name not accepted from a client: %s\n", name.c_str());
+  return false;
+}
+
+}  // namespace loop_cmd
+
+namespace {
+
+using namespace loop_cmd;
+
 // Seconds as given to the delay rows; values the frame timing cannot sleep
 // on (not finite, or beyond a few weeks) are refused.
 constexpr double kMaxDelay = 1.0e6;
@@ -127,21 +119,10 @@ bool delay_value(const std::string &word, float *seconds) {
 }
 
 // ---------------------------------------------------------------------------
-// File names from clients. A name beginning with "|" would run a command and
-// a device, pipe or standard stream would hold the main loop, so clients may
-// name regular files only; start-up commands are the user's own.
-
-bool file_name_acceptable(const Command &c, const std::string &name) {
-  if (c.sender < 0 || FILE_is_safe_input(name.c_str())) return true;
-  MESS_print(MESS_WARN, "LOOP_process: file name not accepted from a client: %s\n", name.c_str());
-  return false;
-}
-
-// ---------------------------------------------------------------------------
 // Window commands.
 
 int open_failed(const Command &c) {
-  c.reply(LOOP_ENDING, "Unable to open GKS\n");
+  c.reply(MQ_SERVER_ENDS, "Unable to open GKS\n");
   LOOP_state().running = LOOP_STOP_KEEP_QUEUE;
   return -1;
 }
@@ -175,7 +156,7 @@ void load_color_table_into_kernel() {
 int open_window(const Command &c) {
   LoopState &st = LOOP_state();
   if (st.open == 1) {
-    c.reply(LOOP_LAST, "Window already opened\n");
+    c.reply(MQ_LAST_LINE, "Window already opened\n");
     return -1;
   }
   PLT_param_decode();
@@ -196,7 +177,7 @@ int open_window(const Command &c) {
   gset_cursor(GKS_CURSOR_STOP);
   gset_input_mode(1);
   st.open = 1;
-  c.reply(LOOP_LAST, "Window opened\n");
+  c.reply(MQ_LAST_LINE, "Window opened\n");
   return 0;
 }
 
@@ -205,19 +186,19 @@ int clear(const Command &c) {
     const std::string &w = c.args[0];
     if (begins_with(w, "wi")) {
       gclear_frame(GKS_FRAME_WINDOW);
-      return c.reply(LOOP_LAST, "Cleared window\n");
+      return c.reply(MQ_LAST_LINE, "Cleared window\n");
     }
     if (begins_with(w, "la")) {
       gclear_frame(GKS_FRAME_LAST);
-      return c.reply(LOOP_LAST, "Cleared last frame\n");
+      return c.reply(MQ_LAST_LINE, "Cleared last frame\n");
     }
     if (begins_with_digit(w)) {
       gclear_frame(LOOP_int_value(w.c_str()));
-      return LOOP_reply(c.sender, LOOP_LAST, "Cleared frame: %s\n", w.c_str());
+      return LOOP_reply(c.sender, MQ_LAST_LINE, "Cleared frame: %s\n", w.c_str());
     }
   }
   gclear_frame(GKS_FRAME_WINDOW);
-  return c.reply(LOOP_LAST, "Cleared window\n");
+  return c.reply(MQ_LAST_LINE, "Cleared window\n");
 }
 
 // The arguments shared by load and overlay: frame word, file name, optional
@@ -249,7 +230,7 @@ int load(const Command &c) {
   if (!image_placement(c, &p)) return c.quote("Invalid load command: %s\n");
   gselect_frame(p.frame);
   gload_image_file(p.file.c_str(), p.x, p.y);
-  return LOOP_reply(c.sender, LOOP_LAST, "Loaded image: %s\n", p.file.c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Loaded image: %s\n", p.file.c_str());
 }
 
 int overlay(const Command &c) {
@@ -257,7 +238,7 @@ int overlay(const Command &c) {
   if (!image_placement(c, &p)) return c.quote("Invalid overlay command: %s\n");
   gselect_frame(p.frame);
   goverlay_image_file(p.file.c_str(), p.colour.c_str(), p.x, p.y);
-  return LOOP_reply(c.sender, LOOP_LAST, "Overlaid image: %s\n", p.file.c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Overlaid image: %s\n", p.file.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -308,15 +289,15 @@ bool save_selected(const Command &c, const std::string &name) {
 int save_window(const Command &c, const char *templ) {
   gselect_frame(GKS_FRAME_WINDOW);
   const std::string name = save_name(templ, "win", -1);
-  if (!save_selected(c, name)) return c.reply(LOOP_LAST, "Unable to save window\n");
-  return LOOP_reply(c.sender, LOOP_LAST, "Saved window in: %s\n", name.c_str());
+  if (!save_selected(c, name)) return c.reply(MQ_LAST_LINE, "Unable to save window\n");
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Saved window in: %s\n", name.c_str());
 }
 
 int save_last(const Command &c, const char *templ) {
   gselect_frame(GKS_FRAME_LAST);
   const std::string name = save_name(templ, "last", -1);
-  if (!save_selected(c, name)) return c.reply(LOOP_LAST, "Unable to save last frame\n");
-  return LOOP_reply(c.sender, LOOP_LAST, "Saved last frame in: %s\n", name.c_str());
+  if (!save_selected(c, name)) return c.reply(MQ_LAST_LINE, "Unable to save last frame\n");
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Saved last frame in: %s\n", name.c_str());
 }
 
 int save_all(const Command &c, const char *templ) {
@@ -325,19 +306,19 @@ int save_all(const Command &c, const char *templ) {
     gselect_frame(f);
     const std::string name = save_name(templ, frame_key(f), f);
     if (save_selected(c, name))
-      LOOP_reply(c.sender, LOOP_MORE, "Saved frame %d in: %s\n", f, name.c_str());
+      LOOP_reply(c.sender, MQ_MORE_LINES, "Saved frame %d in: %s\n", f, name.c_str());
     else
-      LOOP_reply(c.sender, LOOP_LAST, "Unable to save frame %d\n", f);
+      LOOP_reply(c.sender, MQ_LAST_LINE, "Unable to save frame %d\n", f);
   }
-  return c.reply(LOOP_LAST, "Save done\n");
+  return c.reply(MQ_LAST_LINE, "Save done\n");
 }
 
 int save_frame(const Command &c, int frame, const char *templ) {
   gselect_frame(frame);
   const std::string name = save_name(templ, frame_key(frame), frame);
   if (!save_selected(c, name))
-    return LOOP_reply(c.sender, LOOP_LAST, "Unable to save frame %d in: %s\n", frame, name.c_str());
-  return LOOP_reply(c.sender, LOOP_LAST, "Saved frame %d in: %s\n", frame, name.c_str());
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Unable to save frame %d in: %s\n", frame, name.c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Saved frame %d in: %s\n", frame, name.c_str());
 }
 
 int save(const Command &c) {
@@ -360,8 +341,8 @@ int create(const Command &c) {
   gselect_frame(f);
   gset_looping(1);
   if (c.args.size() == 1 && begins_with(c.args[0], "pix"))
-    return c.reply(LOOP_LAST, LOOP_window_info(gget_frame_id(f)).c_str());
-  return c.reply(LOOP_LAST, "Created pixmap\n");
+    return c.reply(MQ_LAST_LINE, LOOP_window_info(gget_frame_id(f)).c_str());
+  return c.reply(MQ_LAST_LINE, "Created pixmap\n");
 }
 
 // "la..." or a frame number; any other word leaves the current frame to delete.
@@ -379,43 +360,43 @@ int delete_frame(const Command &c) {
   int frame = 0;
   if (c.args.size() == 1 && frame_to_delete(c.args[0], &frame)) {
     gdelete_frame(frame);
-    return LOOP_reply(c.sender, LOOP_LAST, "Deleted image: %s\n", c.args[0].c_str());
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Deleted image: %s\n", c.args[0].c_str());
   }
   gdelete_frame(GKS_FRAME_CURRENT);
-  return c.reply(LOOP_LAST, "Deleted curent frame\n");
+  return c.reply(MQ_LAST_LINE, "Deleted curent frame\n");
 }
 
-int quit(const Command &c) { return c.quote("%s\n", LOOP_RELEASE); }
+int quit(const Command &c) { return c.quote("%s\n", MQ_RELEASED); }
 
 int update(const Command &c) {
   gupdate_window();
-  return c.reply(LOOP_LAST, "Window updated\n");
+  return c.reply(MQ_LAST_LINE, "Window updated\n");
 }
 
 int stop_loop(const Command &c) {
   gtoggle_loop(0);
-  return c.reply(LOOP_LAST, "Loop stopped\n");
+  return c.reply(MQ_LAST_LINE, "Loop stopped\n");
 }
 
 int start_loop(const Command &c) {
   gtoggle_loop(1);
-  return c.reply(LOOP_LAST, "Loop started\n");
+  return c.reply(MQ_LAST_LINE, "Loop started\n");
 }
 
 int toggle_loop(const Command &c) {
   gtoggle_loop(2);
-  return c.reply(LOOP_LAST, gget_looping() ? "Loop started\n" : "Loop stopped\n");
+  return c.reply(MQ_LAST_LINE, gget_looping() ? "Loop started\n" : "Loop stopped\n");
 }
 
 int step_loop(const Command &c) {
   gdisplay_frame(ginc_frame(1));
-  return LOOP_reply(c.sender, LOOP_LAST, "Frame incremented to: %d\n", gget_cur_frame());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Frame incremented to: %d\n", gget_cur_frame());
 }
 
 int go(const Command &c) {
-  if (c.args.empty()) return c.reply(LOOP_LAST, "Invalid goto command\n");
+  if (c.args.empty()) return c.reply(MQ_LAST_LINE, "Invalid goto command\n");
   gdisplay_frame(LOOP_int_value(c.args[0].c_str()));
-  return LOOP_reply(c.sender, LOOP_LAST, "Frame set to: %d\n", gget_cur_frame());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Frame set to: %d\n", gget_cur_frame());
 }
 
 // The names of a comma list that a client may have read; "" when none is left.
@@ -440,12 +421,12 @@ int color_table(const Command &c) {
     const char *table = RES_get("color_table");
     if (table == nullptr || *table == '\0') table = CLR_DEFAULT_TABLE;
     CLR_read_table(nullptr);
-    return LOOP_reply(c.sender, LOOP_LAST, "Color table set to: %s\n", table);
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Color table set to: %s\n", table);
   }
   const std::string names = readable_table_names(c, c.args[0]);
   // An empty list would read the default table instead of the one asked for.
   if (!names.empty()) CLR_read_table(names.c_str());
-  return LOOP_reply(c.sender, LOOP_LAST, "Color table set to: %s\n", c.args[0].c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Color table set to: %s\n", c.args[0].c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -464,20 +445,18 @@ int set_invalid(const Command &c) { return c.quote("Invalid set command: %s\n");
 
 int set_name(const Command &c, const Words &v) {
   gset_win_title(v[1].c_str());
-  return LOOP_reply(c.sender, LOOP_LAST, "Window name set to: %s\n", v[1].c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Window name set to: %s\n", v[1].c_str());
 }
 
-// X refuses windows of 0 or more than 32767 pixels a side.
-constexpr int kMaxWindowSide = 32767;
 
 int set_size(const Command &c, const Words &v) {
   int w = 0, h = 0;
   const char *rest = nullptr;
-  if (scan_pair(v[1], 'x', &w, &h, &rest) < 2 || w < 1 || h < 1 || w > kMaxWindowSide ||
-      h > kMaxWindowSide)
+  if (scan_pair(v[1], 'x', &w, &h, &rest) < 2 || w < 1 || h < 1 || w > GKS_MAX_WINDOW_SIDE ||
+      h > GKS_MAX_WINDOW_SIDE)
     return set_invalid(c);
   gset_xsize(w, h);
-  return LOOP_reply(c.sender, LOOP_LAST, "Window size set to: %s\n", v[1].c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Window size set to: %s\n", v[1].c_str());
 }
 
 int set_direction(const Command &c, const Words &v) {
@@ -490,24 +469,24 @@ int set_direction(const Command &c, const Words &v) {
   for (const Direction &d : kDirections) {
     if (!begins_with(v[1], d.prefix)) continue;
     gset_loop_direct(d.value);
-    return LOOP_reply(c.sender, LOOP_LAST, "Loop direction set to: %s\n", v[1].c_str());
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Loop direction set to: %s\n", v[1].c_str());
   }
   gset_loop_direct(GKS_LOOP_FORWARD);
-  return c.reply(LOOP_LAST, "Loop direction set to: forward\n");
+  return c.reply(MQ_LAST_LINE, "Loop direction set to: forward\n");
 }
 
 int set_delay(const Command &c, const Words &v) {
   float d = 0.0f;
   if (!delay_value(v[1], &d)) return set_invalid(c);
   gset_loop_delay(GKS_FRAME_ALL, d);
-  return LOOP_reply(c.sender, LOOP_LAST, "Loop delay set to: %2.1f\n", d);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Loop delay set to: %2.1f\n", d);
 }
 
 int set_pause(const Command &c, const Words &v) {
   float d = 0.0f;
   if (!delay_value(v[1], &d)) return set_invalid(c);
   gset_loop_delay(GKS_FRAME_LAST, d);
-  return LOOP_reply(c.sender, LOOP_LAST, "Loop end pause set to: %2.1f\n", d);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Loop end pause set to: %2.1f\n", d);
 }
 
 int set_output(const Command &c, const Words &v) {
@@ -515,23 +494,23 @@ int set_output(const Command &c, const Words &v) {
   if (is_word(v[1], "gif")) type = IMG_OUT_GIF;
   if (is_word(v[1], "png")) type = IMG_OUT_PNG;
   gset_save_image_type(type);
-  return LOOP_reply(c.sender, LOOP_LAST, "Image output type set to: %s\n", v[1].c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Image output type set to: %s\n", v[1].c_str());
 }
 
 int set_draw(const Command &c, const Words &v) {
   const std::string &w = v[1];
   if (begins_with(w, "wi")) {
     gselect_frame(GKS_FRAME_WINDOW);
-    return c.reply(LOOP_LAST, "Draw window set to window\n");
+    return c.reply(MQ_LAST_LINE, "Draw window set to window\n");
   }
   if (begins_with(w, "la")) {
     gselect_frame(GKS_FRAME_LAST);
-    return c.reply(LOOP_LAST, "Draw window set to last\n");
+    return c.reply(MQ_LAST_LINE, "Draw window set to last\n");
   }
   if (begins_with_digit(w)) {
     const int n = LOOP_int_value(w.c_str());
     gselect_frame(n);
-    return LOOP_reply(c.sender, LOOP_LAST, "Draw window set to %d\n", n);
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Draw window set to %d\n", n);
   }
   return c.quote("Invalid set draw command: %s\n");
 }
@@ -543,12 +522,12 @@ int set_frame_delay(const Command &c, const Words &v) {
   if (!delay_value(v[2], &d)) return set_invalid(c);
   if (begins_with(v[1], "la")) {
     gset_loop_delay(GKS_FRAME_LAST, d);
-    return LOOP_reply(c.sender, LOOP_LAST, "Set last frame delay to: %2.1f\n", d);
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Set last frame delay to: %2.1f\n", d);
   }
   if (begins_with(v[1], "all")) {
     gset_loop_delay(GKS_FRAME_ALL, d);
     gset_loop_delay(GKS_FRAME_LAST, d);
-    return LOOP_reply(c.sender, LOOP_LAST, "Set all frame delays to: %2.1f\n", d);
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Set all frame delays to: %2.1f\n", d);
   }
   // Only the references that carry a delay reach the frame table.
   const int frame = LOOP_int_value(v[1].c_str());
@@ -556,7 +535,7 @@ int set_frame_delay(const Command &c, const Words &v) {
                          frame == GKS_FRAME_CURRENT || frame == GKS_FRAME_ALL;
   if (!has_delay) return set_invalid(c);
   gset_loop_delay(frame, d);
-  return LOOP_reply(c.sender, LOOP_LAST, "Set frame %d delay to: %2.1f\n", frame, d);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Set frame %d delay to: %2.1f\n", frame, d);
 }
 
 struct SetRow {
@@ -610,20 +589,20 @@ int set(const Command &c) {
 // Queries.
 
 int query_window(const Command &c) {
-  return c.reply(LOOP_LAST, LOOP_window_info(gget_draw_window()).c_str());
+  return c.reply(MQ_LAST_LINE, LOOP_window_info(gget_draw_window()).c_str());
 }
 
 int query_last(const Command &c) {
   if (c.args.size() > 1) return 0;  // "qu la <anything>" is not answered
-  return LOOP_reply(c.sender, LOOP_LAST, "%d\n", gget_num_images() - 1);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "%d\n", gget_num_images() - 1);
 }
 
 int query_count(const Command &c) {
-  return LOOP_reply(c.sender, LOOP_LAST, "%d\n", gget_num_images());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "%d\n", gget_num_images());
 }
 
 int query_pid(const Command &c) {
-  return LOOP_reply(c.sender, LOOP_LAST, "%d %d\n", LOOP_state().pid, ZYB_get_pid());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "%d %d\n", LOOP_state().pid, ZYB_get_pid());
 }
 
 struct QueryRow {
@@ -649,7 +628,7 @@ int query(const Command &c) {
 // Control.
 
 int kill_looper(const Command &c) {
-  c.quote("%s\n", LOOP_ENDING);
+  c.quote("%s\n", MQ_SERVER_ENDS);
   LOOP_state().running = LOOP_STOP_KEEP_QUEUE;
   return 0;
 }
@@ -680,7 +659,7 @@ const char *const kHelpLines[] = {
 
 int help(const Command &c) {
   const size_t n = std::size(kHelpLines);
-  for (size_t i = 0; i < n; i++) c.reply(i + 1 < n ? LOOP_MORE : LOOP_LAST, kHelpLines[i]);
+  for (size_t i = 0; i < n; i++) c.reply(i + 1 < n ? MQ_MORE_LINES : MQ_LAST_LINE, kHelpLines[i]);
   return 0;
 }
 

@@ -80,7 +80,7 @@ int transparent_pixel_for(const char *colour) {
   if (XParseColor(display, gget_colormap(), colour, &c) && XAllocColor(display, gget_colormap(), &c)) {
     return static_cast<int>(c.pixel);
   }
-  MESS_print(IMG_ERR, "goverlay_image: Unknown color: %s\n", colour);
+  MESS_print(MESS_WARN, "goverlay_image: Unknown color: %s\n", colour);
   return gget_color_ind(-1);
 }
 
@@ -111,10 +111,10 @@ struct XImageDeleter {
 
 void log_grab(const XImage *xi, int num_colors) {
   gimg_log_ximage(xi);
-  MESS_print(IMG_DEBUG, "red_mask: %lX\n", xi->red_mask);
-  MESS_print(IMG_DEBUG, "green_mask: %lX\n", xi->green_mask);
-  MESS_print(IMG_DEBUG, "blue_mask: %lX\n", xi->blue_mask);
-  MESS_print(IMG_DEBUG, "num colors: %d\n", num_colors);
+  MESS_print(MESS_DEBUG, "red_mask: %lX\n", xi->red_mask);
+  MESS_print(MESS_DEBUG, "green_mask: %lX\n", xi->green_mask);
+  MESS_print(MESS_DEBUG, "blue_mask: %lX\n", xi->blue_mask);
+  MESS_print(MESS_DEBUG, "num colors: %d\n", num_colors);
 }
 
 float unit_channel(unsigned short v) {
@@ -164,7 +164,7 @@ void grab_colors(const XWindowAttributes &attr, ImageRecord *img) {
   for (int i = 0; i < count; i++) colors[i].pixel = pixels[i];
   XQueryColors(gget_display(), attr.colormap, colors.data(), count);
   if (IMG_alloc_colors(img, count) == nullptr) {
-    MESS_print(IMG_ERR, "gget_image: Unable to allocate memory for colors\n");
+    MESS_print(MESS_WARN, "gget_image: Unable to allocate memory for colors\n");
     return;
   }
   for (int i = 0; i < count; i++) {
@@ -296,7 +296,7 @@ int gget_image(ImageRecord *img) {
   Display *display = gget_display();
   XWindowAttributes attr{};
   if (!XGetWindowAttributes(display, gget_root_window(), &attr)) {
-    MESS_print(IMG_ERR, "gget_image: Can't get target window attributes\n");
+    MESS_print(MESS_WARN, "gget_image: Can't get target window attributes\n");
     return 0;
   }
   img->width = attr.width;
@@ -314,7 +314,7 @@ int gget_image(ImageRecord *img) {
   std::unique_ptr<XImage, XImageDeleter> xi(
       XGetImage(display, gget_draw_window(), 0, 0, attr.width, attr.height, AllPlanes, ZPixmap));
   if (!xi) {
-    MESS_print(IMG_ERR, "gget_image: Unable to get image at %dx%d+%d+%d\n", attr.width, attr.height, 0, 0);
+    MESS_print(MESS_WARN, "gget_image: Unable to get image at %dx%d+%d+%d\n", attr.width, attr.height, 0, 0);
     return 0;
   }
   img->bits_per_pixel = xi->bits_per_pixel;
@@ -325,7 +325,7 @@ int gget_image(ImageRecord *img) {
   img->green_mask = static_cast<uint32_t>(xi->green_mask);
   img->blue_mask = static_cast<uint32_t>(xi->blue_mask);
   if (IMG_alloc_pixels(img) == nullptr) {
-    MESS_print(IMG_ERR, "gget_image: Unable to allocate data buffer.\n");
+    MESS_print(MESS_WARN, "gget_image: Unable to allocate data buffer.\n");
     return 0;
   }
   std::memcpy(img->data, xi->data, static_cast<size_t>(img->bytes_per_line) * img->height);

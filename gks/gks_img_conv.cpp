@@ -177,7 +177,7 @@ Plan plan_for(const ImageRecord *img, int win_depth, bool native, const Layout &
 std::vector<uint32_t> index_table(const ImageRecord *img, int win_depth, const VisualMasks &m) {
   Channel r = channel_of(m.red), g = channel_of(m.green), b = channel_of(m.blue);
   if (win_depth == 15 || win_depth == 16) {
-    MESS_print(IMG_DEBUG, "mask: %d-%d-%d %d-%d-%d %d-%d-%d\n", static_cast<int>(r.mask), r.shift, r.max,
+    MESS_print(MESS_DEBUG, "mask: %d-%d-%d %d-%d-%d %d-%d-%d\n", static_cast<int>(r.mask), r.shift, r.max,
                static_cast<int>(g.mask), g.shift, g.max, static_cast<int>(b.mask), b.shift, b.max);
   }
   std::vector<uint32_t> table(256);
@@ -338,17 +338,17 @@ Layout server_layout(int width) {
 }
 
 void log_ximage(const XImage *xi) {
-  MESS_print(IMG_DEBUG, "width: %d\n", xi->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", xi->height);
-  MESS_print(IMG_DEBUG, "xoffset: %d\n", xi->xoffset);
-  MESS_print(IMG_DEBUG, "format: %d\n", xi->format);
-  MESS_print(IMG_DEBUG, "byte_order: %d\n", xi->byte_order);
-  MESS_print(IMG_DEBUG, "bitmap_unit: %d\n", xi->bitmap_unit);
-  MESS_print(IMG_DEBUG, "bitmap_bit_order: %d\n", xi->bitmap_bit_order);
-  MESS_print(IMG_DEBUG, "bitmap_pad: %d\n", xi->bitmap_pad);
-  MESS_print(IMG_DEBUG, "depth: %d\n", xi->depth);
-  MESS_print(IMG_DEBUG, "bits_per_pixel: %d\n", xi->bits_per_pixel);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", xi->bytes_per_line);
+  MESS_print(MESS_DEBUG, "width: %d\n", xi->width);
+  MESS_print(MESS_DEBUG, "height: %d\n", xi->height);
+  MESS_print(MESS_DEBUG, "xoffset: %d\n", xi->xoffset);
+  MESS_print(MESS_DEBUG, "format: %d\n", xi->format);
+  MESS_print(MESS_DEBUG, "byte_order: %d\n", xi->byte_order);
+  MESS_print(MESS_DEBUG, "bitmap_unit: %d\n", xi->bitmap_unit);
+  MESS_print(MESS_DEBUG, "bitmap_bit_order: %d\n", xi->bitmap_bit_order);
+  MESS_print(MESS_DEBUG, "bitmap_pad: %d\n", xi->bitmap_pad);
+  MESS_print(MESS_DEBUG, "depth: %d\n", xi->depth);
+  MESS_print(MESS_DEBUG, "bits_per_pixel: %d\n", xi->bits_per_pixel);
+  MESS_print(MESS_DEBUG, "bytes_per_line: %d\n", xi->bytes_per_line);
 }
 
 // Where converted pixels go: shared memory when asked for and the server
@@ -378,7 +378,7 @@ void share_rows(const ImageRecord *img, const Layout &out, XImage *xi, Conversio
 // nothing that can be drawn.
 int describe_image(ImageRecord *img, XImage *xi, bool native, ConversionBuffer *buffer) {
   if (!IMG_check_layout(img)) {
-    MESS_print(IMG_ERR, "gset_ximage_params: No pixels to show (%d x %d, %d bits per pixel)\n", img->width,
+    MESS_print(MESS_WARN, "gset_ximage_params: No pixels to show (%d x %d, %d bits per pixel)\n", img->width,
                img->height, img->bits_per_pixel);
     return 0;
   }
@@ -386,7 +386,7 @@ int describe_image(ImageRecord *img, XImage *xi, bool native, ConversionBuffer *
   Layout out = native ? server_layout(img->width) : plain_layout(img, win_depth);
   Plan plan = plan_for(img, win_depth, native, out);
   if (plan == Plan::kUnsupported) {
-    MESS_print(IMG_ERR, "gset_ximage_params: Cannot show an image of depth %d (%d bits per pixel) at depth %d\n",
+    MESS_print(MESS_WARN, "gset_ximage_params: Cannot show an image of depth %d (%d bits per pixel) at depth %d\n",
                img->depth, img->bits_per_pixel, win_depth);
     return 0;
   }
@@ -441,9 +441,9 @@ int describe_image(ImageRecord *img, XImage *xi, bool native, ConversionBuffer *
   }
   XInitImage(xi);
   log_ximage(xi);
-  MESS_print(IMG_DEBUG, "red_mask: %X\n", static_cast<unsigned>(xi->red_mask));
-  MESS_print(IMG_DEBUG, "green_mask: %X\n", static_cast<unsigned>(xi->green_mask));
-  MESS_print(IMG_DEBUG, "blue_mask: %X\n", static_cast<unsigned>(xi->blue_mask));
+  MESS_print(MESS_DEBUG, "red_mask: %X\n", static_cast<unsigned>(xi->red_mask));
+  MESS_print(MESS_DEBUG, "green_mask: %X\n", static_cast<unsigned>(xi->green_mask));
+  MESS_print(MESS_DEBUG, "blue_mask: %X\n", static_cast<unsigned>(xi->blue_mask));
   return 1;
 }
 
@@ -504,7 +504,7 @@ unsigned char *shm_buffer(size_t size) {
   release_shm();
   ShmBuffer &shm = s.shm;
   if (!gshm_query(display, &shm.ext)) {
-    MESS_print(IMG_DEBUG, "shared memory: the server has none, pixels go through the socket\n");
+    MESS_print(MESS_DEBUG, "shared memory: the server has none, pixels go through the socket\n");
     refuse_shm(display);
     return nullptr;
   }
@@ -537,14 +537,14 @@ unsigned char *shm_buffer(size_t size) {
   // Marked for removal now: it goes away by itself when we and the server let go.
   shmctl(shm.segment.shmid, IPC_RMID, nullptr);
   if (refused) {
-    MESS_print(IMG_DEBUG, "shared memory: the server refused the segment, pixels go through the socket\n");
+    MESS_print(MESS_DEBUG, "shared memory: the server refused the segment, pixels go through the socket\n");
     release_shm();
     refuse_shm(display);
     return nullptr;
   }
   shm.attached = true;
   watch_close(display);
-  MESS_print(IMG_DEBUG, "shared memory: segment of %zu bytes attached (protocol %d.%d)\n", size,
+  MESS_print(MESS_DEBUG, "shared memory: segment of %zu bytes attached (protocol %d.%d)\n", size,
              shm.ext.major_version, shm.ext.minor_version);
   return reinterpret_cast<unsigned char *>(shm.segment.address);
 }

@@ -72,18 +72,18 @@ bool read_color_table(ByteReader &in, int count, ImageRecord *img) {
   for (int i = 0; i < count; i++) {
     img->colors[i] = {rgb[3 * i] / 255.0f, rgb[3 * i + 1] / 255.0f, rgb[3 * i + 2] / 255.0f};
   }
-  MESS_print(IMG_DEBUG, "color table size: %d\n", count);
+  MESS_print(MESS_DEBUG, "color table size: %d\n", count);
   return true;
 }
 
 void report_graphic_control(const unsigned char block[4]) {
   int packed = block[0];
   int delay = le16(block + 1);
-  MESS_print(IMG_DEBUG, "Disposal method: %d\n", (packed >> 2) & 7);
-  MESS_print(IMG_DEBUG, "User input: %d\n", (packed >> 1) & 1);
-  MESS_print(IMG_DEBUG, "Transparency: %d\n", packed & 1);
-  MESS_print(IMG_DEBUG, "Delay time: %d %.2f\n", delay, delay / 100.0);
-  MESS_print(IMG_DEBUG, "Transparent color index: %d\n", block[3]);
+  MESS_print(MESS_DEBUG, "Disposal method: %d\n", (packed >> 2) & 7);
+  MESS_print(MESS_DEBUG, "User input: %d\n", (packed >> 1) & 1);
+  MESS_print(MESS_DEBUG, "Transparency: %d\n", packed & 1);
+  MESS_print(MESS_DEBUG, "Delay time: %d %.2f\n", delay, delay / 100.0);
+  MESS_print(MESS_DEBUG, "Transparent color index: %d\n", block[3]);
 }
 
 // Every extension is a label and a chain of sub-blocks; only two are worth
@@ -99,8 +99,8 @@ void read_extension(ByteReader &in) {
       in.read(rest.data(), rest.size());
     }
   } else if (label == 0xFF && in.read(block, 12)) {
-    MESS_print(IMG_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block + 1));
-    MESS_print(IMG_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 9));
+    MESS_print(MESS_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block + 1));
+    MESS_print(MESS_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 9));
   }
   in.skip_sub_blocks();
 }
@@ -121,22 +121,22 @@ void place_rows(const unsigned char *decoded, int w, int h, bool interlaced, Ima
 int read_image(ByteReader &in, ImageRecord *img) {
   unsigned char desc[9];
   if (!in.read(desc, 9)) {
-    MESS_print(IMG_ERR, "GIF_read: Truncated image descriptor\n");
+    MESS_print(MESS_WARN, "GIF_read: Truncated image descriptor\n");
     return 1;
   }
   int w = le16(desc + 4), h = le16(desc + 6), packed = desc[8];
-  MESS_print(IMG_DEBUG, "X: %3d Y: %3d W: %3d H: %3d\n", le16(desc), le16(desc + 2), w, h);
+  MESS_print(MESS_DEBUG, "X: %3d Y: %3d W: %3d H: %3d\n", le16(desc), le16(desc + 2), w, h);
   if (packed & 0x80) {
     int count = 1 << ((packed & 7) + 1);
     if (!read_color_table(in, count, img)) {
-      MESS_print(IMG_ERR, "GIF_read: Truncated local color table\n");
+      MESS_print(MESS_WARN, "GIF_read: Truncated local color table\n");
       return 0;
     }
   }
   unsigned char code_size;
   if (!in.get(&code_size)) return 1;
   if (code_size < 1 || code_size > kMaxLzwCodeSize) {
-    MESS_print(IMG_ERR, "GIF_read: Invalid LZW code size: %d\n", code_size);
+    MESS_print(MESS_WARN, "GIF_read: Invalid LZW code size: %d\n", code_size);
     return 0;
   }
   std::vector<unsigned char> codes;
@@ -152,7 +152,7 @@ int read_image(ByteReader &in, ImageRecord *img) {
     result = LZW_decode(codes.data(), codes.size(), code_size, img->data, fit);
   } else {
     if (pixels > IMG_get_max_bytes()) {
-      MESS_print(IMG_ERR, "GIF_read: Image too large: %d x %d\n", w, h);
+      MESS_print(MESS_WARN, "GIF_read: Image too large: %d x %d\n", w, h);
       return 0;
     }
     std::vector<unsigned char> decoded(pixels);
@@ -161,13 +161,13 @@ int read_image(ByteReader &in, ImageRecord *img) {
   }
   switch (result) {
     case LzwResult::kCorrupt:
-      MESS_print(IMG_ERR, "GIF_read: Corrupt LZW data\n");
+      MESS_print(MESS_WARN, "GIF_read: Corrupt LZW data\n");
       return 0;
     case LzwResult::kTableFull:
-      MESS_print(IMG_ERR, "GIF_read: LZW table overflow\n");
+      MESS_print(MESS_WARN, "GIF_read: LZW table overflow\n");
       return 0;
     case LzwResult::kTruncated:
-      MESS_print(IMG_ERR, "GIF_read: Image data ends early\n");
+      MESS_print(MESS_WARN, "GIF_read: Image data ends early\n");
       return 1;
     default:
       return 1;
@@ -181,7 +181,7 @@ int GIF_read(const char *name, ImageRecord *img, int query) {
   {
     ImgStream f(FILE_open(name, "rb"));
     if (!f) {
-      MESS_print(IMG_ERR, "GIF_read: Unable to open file\n");
+      MESS_print(MESS_WARN, "GIF_read: Unable to open file\n");
       return 0;
     }
     // LZW can grow data by half at worst, so a larger file cannot be a
@@ -201,12 +201,12 @@ int GIF_read(const char *name, ImageRecord *img, int query) {
     in.read(sig, 3);
   }
   if (std::memcmp(sig, "GIF", 3) != 0) {
-    MESS_print(IMG_ERR, "GIF_read: Not a GIF file\n");
+    MESS_print(MESS_WARN, "GIF_read: Not a GIF file\n");
     return 0;
   }
   unsigned char screen[10];  // version and logical screen descriptor
   if (!in.read(screen, 10)) {
-    MESS_print(IMG_ERR, "GIF_read: Truncated GIF header\n");
+    MESS_print(MESS_WARN, "GIF_read: Truncated GIF header\n");
     return 0;
   }
   int packed = screen[7];
@@ -218,19 +218,16 @@ int GIF_read(const char *name, ImageRecord *img, int query) {
   img->color_type = 1;
   img->num_colors = (packed & 0x80) ? 1 << ((packed & 7) + 1) : 0;
   IMG_set_info(img, "GIF");
-  MESS_print(IMG_DEBUG, "type: %s\n", img->info);
-  MESS_print(IMG_DEBUG, "width: %d\n", img->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", img->height);
-  MESS_print(IMG_DEBUG, "depth: %d\n", img->depth);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
+  MESS_print(MESS_DEBUG, "type: %s\n", img->info);
+  IMG_log_fields(img);
   if (query == 1) return 1;
 
   if (img->num_colors > 0 && !read_color_table(in, img->num_colors, img)) {
-    MESS_print(IMG_ERR, "GIF_read: Truncated color table\n");
+    MESS_print(MESS_WARN, "GIF_read: Truncated color table\n");
     return 0;
   }
   if (IMG_alloc_pixels(img) == nullptr) {
-    MESS_print(IMG_ERR, "Unable to allocate data buffer.\n");
+    MESS_print(MESS_WARN, "Unable to allocate data buffer.\n");
     return 0;
   }
   unsigned char c;
@@ -345,9 +342,9 @@ class PaletteBuilder {
   }
 
   void report() const {
-    MESS_print(IMG_DEBUG, "mask: %d-%d %d-%d %d-%d\n", red_.shift, 8 - red_.width, grn_.shift,
+    MESS_print(MESS_DEBUG, "mask: %d-%d %d-%d %d-%d\n", red_.shift, 8 - red_.width, grn_.shift,
                8 - grn_.width, blu_.shift, 8 - blu_.width);
-    MESS_print(IMG_DEBUG, "num_color: %d\n", pal_->num_color);
+    MESS_print(MESS_DEBUG, "num_color: %d\n", pal_->num_color);
   }
 
  private:
@@ -484,18 +481,15 @@ void put_image_descriptor(std::vector<unsigned char> *out, const ImageRecord *im
 }  // namespace
 
 int GIF_write(const char *name, ImageRecord *img) {
-  MESS_print(IMG_DEBUG, "width: %d\n", img->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", img->height);
-  MESS_print(IMG_DEBUG, "depth: %d\n", img->depth);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
+  IMG_log_fields(img);
   if (!IMG_check_layout(img)) {
-    MESS_print(IMG_ERR, "GIF_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
+    MESS_print(MESS_WARN, "GIF_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
                img->bits_per_pixel);
     return 0;
   }
   ImgStream f(FILE_open(name, "wb"));
   if (!f) {
-    MESS_print(IMG_ERR, "Unable to open GIF file\n");
+    MESS_print(MESS_WARN, "Unable to open GIF file\n");
     return 0;
   }
 
@@ -521,8 +515,8 @@ int GIF_write(const char *name, ImageRecord *img) {
 
   int n = table_bits(pal.num_color);
   int code_size = std::max(n, 2);
-  MESS_print(IMG_DEBUG, "num_color+: %d\n", 1 << n);
-  MESS_print(IMG_DEBUG, "code_size: %d\n", code_size);
+  MESS_print(MESS_DEBUG, "num_color+: %d\n", 1 << n);
+  MESS_print(MESS_DEBUG, "code_size: %d\n", code_size);
 
   std::vector<unsigned char> out;
   out.reserve(static_cast<size_t>(img->width) * img->height / 2 + 1024);
@@ -534,7 +528,7 @@ int GIF_write(const char *name, ImageRecord *img) {
   out.push_back(';');
 
   if (std::fwrite(out.data(), 1, out.size(), f.get()) != out.size()) {
-    MESS_print(IMG_ERR, "GIF_write: Unable to write GIF file\n");
+    MESS_print(MESS_WARN, "GIF_write: Unable to write GIF file\n");
     return 0;
   }
   return 1;

@@ -30,7 +30,7 @@ constexpr size_t kMagicBytes = 6;
 // The suite's native files need their own reader, which is not part of
 // this program yet.
 int read_native_unavailable(const char *name, ImageRecord *, int) {
-  MESS_print(IMG_ERR, "IMG_read: Native ZYB image files cannot be read: %s\n", name);
+  MESS_print(MESS_WARN, "IMG_read: Native ZYB image files cannot be read: %s\n", name);
   return 0;
 }
 
@@ -120,13 +120,13 @@ int IMG_set_read_depth(int depth) {
 
 unsigned char *IMG_alloc_pixels(ImageRecord *img) {
   if (img->width <= 0 || img->height <= 0 || img->bytes_per_line <= 0) {
-    MESS_print(IMG_ERR, "Image has no pixels: %d x %d, %d bytes per line\n", img->width, img->height,
+    MESS_print(MESS_WARN, "Image has no pixels: %d x %d, %d bytes per line\n", img->width, img->height,
                img->bytes_per_line);
     return nullptr;
   }
   size_t size = static_cast<size_t>(img->bytes_per_line) * static_cast<size_t>(img->height);
   if (size > state().max_bytes) {
-    MESS_print(IMG_ERR, "Image too large: %d x %d, %zu bytes\n", img->width, img->height, size);
+    MESS_print(MESS_WARN, "Image too large: %d x %d, %zu bytes\n", img->width, img->height, size);
     return nullptr;
   }
   std::free(img->data);
@@ -136,7 +136,7 @@ unsigned char *IMG_alloc_pixels(ImageRecord *img) {
 
 ImageColor *IMG_alloc_colors(ImageRecord *img, int count) {
   if (count <= 0 || count > IMG_MAX_COLORS) {
-    MESS_print(IMG_ERR, "Invalid number of colors: %d\n", count);
+    MESS_print(MESS_WARN, "Invalid number of colors: %d\n", count);
     return nullptr;
   }
   std::free(img->colors);
@@ -150,6 +150,15 @@ int IMG_check_layout(const ImageRecord *img) {
   if (img->bits_per_pixel <= 0 || img->bits_per_pixel > 32) return 0;
   long long row_bits = static_cast<long long>(img->width) * img->bits_per_pixel;
   return static_cast<long long>(img->bytes_per_line) * 8 >= row_bits ? 1 : 0;
+}
+
+void IMG_log_fields(const ImageRecord *img) {
+  MESS_print(MESS_DEBUG, "width: %d\n", img->width);
+  MESS_print(MESS_DEBUG, "height: %d\n", img->height);
+  MESS_print(MESS_DEBUG, "depth: %d\n", img->depth);
+  MESS_print(MESS_DEBUG, "bits_pixel: %d\n", img->bits_per_pixel);
+  MESS_print(MESS_DEBUG, "byte_order: %d\n", img->byte_order);
+  MESS_print(MESS_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
 }
 
 void IMG_set_info(ImageRecord *img, const char *text) {
@@ -175,7 +184,7 @@ int IMG_read(const char *name, ImageRecord *img, int query) {
   {
     ImgStream f(FILE_open(name, "r"));
     if (!f) {
-      MESS_print(IMG_ERR, "IMG_read: Unable to open image file: %s\n", name);
+      MESS_print(MESS_WARN, "IMG_read: Unable to open image file: %s\n", name);
       return 0;
     }
     IMG_init(img);

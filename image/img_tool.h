@@ -28,10 +28,6 @@ constexpr int IMG_OUT_PNG = 58;
 // Value of `source` for images read from the suite's native files.
 constexpr int IMG_SOURCE_NATIVE = 50;
 
-// Message masks of the image code: its errors are shown at 192, its field
-// dumps at the debug class.
-constexpr unsigned int IMG_ERR = 192;
-constexpr unsigned int IMG_DEBUG = 0xF0000000u;
 
 // Largest colour map a reader accepts.
 constexpr int IMG_MAX_COLORS = 65536;
@@ -92,6 +88,9 @@ size_t IMG_get_max_bytes();
 // 1 when the record holds pixels whose rows are long enough for width
 // pixels of bits_per_pixel bits, else 0.
 int IMG_check_layout(const ImageRecord *img);
+
+// The record's size and layout at the debug class.
+void IMG_log_fields(const ImageRecord *img);
 
 // Copies text into the record's info (at most 75 characters).
 void IMG_set_info(ImageRecord *img, const char *text);

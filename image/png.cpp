@@ -22,11 +22,11 @@ constexpr const char *kSoftware = "ZYB - Ombrolux v5.0";
 // libpng reports an error and expects us not to come back: the long jump
 // lands in the function that set up the structures.
 [[noreturn]] void on_error(png_structp png, png_const_charp text) {
-  MESS_print(IMG_ERR, "PNG: %s\n", text);
+  MESS_print(MESS_WARN, "PNG: %s\n", text);
   png_longjmp(png, 1);
 }
 
-void on_warning(png_structp, png_const_charp text) { MESS_print(IMG_DEBUG, "PNG warning: %s\n", text); }
+void on_warning(png_structp, png_const_charp text) { MESS_print(MESS_DEBUG, "PNG warning: %s\n", text); }
 
 // Every block libpng asks for, whatever a chunk header claims: rows and
 // inflate state need far less, so a larger request comes from a damaged or
@@ -75,18 +75,15 @@ class PngWriter {
 };
 
 void log_record(const ImageRecord *img) {
-  MESS_print(IMG_DEBUG, "type: %s\n", img->info);
-  MESS_print(IMG_DEBUG, "width: %d\n", img->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", img->height);
-  MESS_print(IMG_DEBUG, "depth: %d\n", img->depth);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
+  MESS_print(MESS_DEBUG, "type: %s\n", img->info);
+  IMG_log_fields(img);
 }
 
 bool take_palette(png_structp png, png_infop info, ImageRecord *img) {
   png_colorp palette = nullptr;
   int count = 0;
   if (png_get_PLTE(png, info, &palette, &count) == 0 || count <= 0) return true;
-  MESS_print(IMG_DEBUG, "color table size: %d\n", count);
+  MESS_print(MESS_DEBUG, "color table size: %d\n", count);
   if (IMG_alloc_colors(img, count) == nullptr) return false;
   for (int i = 0; i < count; i++) {
     img->colors[i] = {palette[i].red / 255.0f, palette[i].green / 255.0f, palette[i].blue / 255.0f};
@@ -119,7 +116,7 @@ int read_body(PngReader &r, FILE *f, ImageRecord *img, int query) {
   png_uint_32 width = 0, height = 0;
   int bit_depth = 0, color_type = 0, interlace = 0, compression = 0, filter = 0;
   png_get_IHDR(r.png, r.info, &width, &height, &bit_depth, &color_type, &interlace, &compression, &filter);
-  MESS_print(IMG_DEBUG, "%d %d %d - %d %d - %d %d\n", static_cast<int>(width), static_cast<int>(height),
+  MESS_print(MESS_DEBUG, "%d %d %d - %d %d - %d %d\n", static_cast<int>(width), static_cast<int>(height),
              bit_depth, color_type, interlace, compression, filter);
 
   int passes = png_set_interlace_handling(r.png);
@@ -152,7 +149,7 @@ int read_body(PngReader &r, FILE *f, ImageRecord *img, int query) {
     if (!take_palette(r.png, r.info, img)) return 0;
   }
   if (IMG_alloc_pixels(img) == nullptr) {
-    MESS_print(IMG_ERR, "Unable to allocate data buffer.\n");
+    MESS_print(MESS_WARN, "Unable to allocate data buffer.\n");
     return 0;
   }
   // Every pass of an interlaced file adds its pixels to the rows in place.
@@ -204,18 +201,15 @@ int PNG_read(const char *name, ImageRecord *img, int query) {
 }
 
 int PNG_write(const char *name, ImageRecord *img) {
-  MESS_print(IMG_DEBUG, "width: %d\n", img->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", img->height);
-  MESS_print(IMG_DEBUG, "depth: %d\n", img->depth);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
+  IMG_log_fields(img);
   if (!IMG_check_layout(img)) {
-    MESS_print(IMG_ERR, "PNG_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
+    MESS_print(MESS_WARN, "PNG_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
                img->bits_per_pixel);
     return 0;
   }
   ImgStream f(FILE_open(name, "wb"));
   if (!f) {
-    MESS_print(IMG_ERR, "Unable to open PNG file\n");
+    MESS_print(MESS_WARN, "Unable to open PNG file\n");
     return 0;
   }
 

@@ -105,15 +105,6 @@ bool read_color_map(FILE *f, int count, ImageRecord *img) {
   return true;
 }
 
-void log_fields(const ImageRecord *img) {
-  MESS_print(IMG_DEBUG, "width: %d\n", img->width);
-  MESS_print(IMG_DEBUG, "height: %d\n", img->height);
-  MESS_print(IMG_DEBUG, "byte_order: %d\n", img->byte_order);
-  MESS_print(IMG_DEBUG, "bits_pixel: %d\n", img->bits_per_pixel);
-  MESS_print(IMG_DEBUG, "depth: %d\n", img->depth);
-  MESS_print(IMG_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
-}
-
 }  // namespace
 
 int XWD_read(const char *name, ImageRecord *img, int query) {
@@ -152,9 +143,9 @@ int XWD_read(const char *name, ImageRecord *img, int query) {
     img->blue_mask = h[kBlueMask];
   }
   int num_colors = static_cast<int>(h[kNumColors]);
-  log_fields(img);
-  MESS_print(IMG_DEBUG, "color type: %d\n", img->color_type);
-  MESS_print(IMG_DEBUG, "num_colors: %d\n", num_colors);
+  IMG_log_fields(img);
+  MESS_print(MESS_DEBUG, "color type: %d\n", img->color_type);
+  MESS_print(MESS_DEBUG, "num_colors: %d\n", num_colors);
 
   if (num_colors > 0 && !read_color_map(f.get(), num_colors, img)) {
     return fail("Unable to read color map from dump file.\n");
@@ -167,13 +158,13 @@ int XWD_read(const char *name, ImageRecord *img, int query) {
 
 int XWD_write(const char *name, const ImageRecord *img) {
   if (!IMG_check_layout(img)) {
-    MESS_print(IMG_ERR, "XWD_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
+    MESS_print(MESS_WARN, "XWD_write: No pixels to write (%d x %d, %d bits per pixel)\n", img->width, img->height,
                img->bits_per_pixel);
     return 0;
   }
   ImgStream f(std::fopen(name, "w"));
   if (!f) {
-    MESS_print(IMG_ERR, "Unable to open dump file\n");
+    MESS_print(MESS_WARN, "Unable to open dump file\n");
     return 0;
   }
   int num_colors = img->colors != nullptr ? img->num_colors : 0;
@@ -204,14 +195,14 @@ int XWD_write(const char *name, const ImageRecord *img) {
   unsigned char raw[kHeaderBytes];
   for (int i = 0; i < kHeaderFields; i++) put_be32(raw + 4 * i, h[i]);
   if (std::fwrite(raw, 1, sizeof(raw), f.get()) != sizeof(raw)) {
-    MESS_print(IMG_ERR, "Unable to write dump file header\n");
+    MESS_print(MESS_WARN, "Unable to write dump file header\n");
     return 0;
   }
-  log_fields(img);
-  MESS_print(IMG_DEBUG, "num colors: %d\n", num_colors);
+  IMG_log_fields(img);
+  MESS_print(MESS_DEBUG, "num colors: %d\n", num_colors);
 
   if (std::fwrite(img->info, 1, name_bytes, f.get()) != name_bytes) {
-    MESS_print(IMG_ERR, "Unable to write window name to dump file.\n");
+    MESS_print(MESS_WARN, "Unable to write window name to dump file.\n");
     return 0;
   }
   std::vector<unsigned char> entries(kColorEntryBytes * num_colors);
@@ -225,12 +216,12 @@ int XWD_write(const char *name, const ImageRecord *img) {
     e[14] = 7;  // all three channels
   }
   if (!entries.empty() && std::fwrite(entries.data(), 1, entries.size(), f.get()) != entries.size()) {
-    MESS_print(IMG_ERR, "Unable to write color map to dump file.\n");
+    MESS_print(MESS_WARN, "Unable to write color map to dump file.\n");
     return 0;
   }
   size_t size = static_cast<size_t>(img->bytes_per_line) * img->height;
   if (std::fwrite(img->data, 1, size, f.get()) != size) {
-    MESS_print(IMG_ERR, "Unable to write to XWD file.\n");
+    MESS_print(MESS_WARN, "Unable to write to XWD file.\n");
     return 0;
   }
   return 1;

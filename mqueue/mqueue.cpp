@@ -29,7 +29,7 @@ namespace {
 
 // The queue layer logs on the top debug bit only, so that "+debug" of other
 // modules can be had without the record traffic (and the other way round).
-constexpr unsigned int kDebug = 0x80000000u;
+constexpr unsigned int kDebug = MESS_DEBUG_D;
 
 constexpr long kServerAddress = 1;       // message type of everything sent to the server
 constexpr int kRegistrationAddress = 2;  // message type of registration answers

@@ -110,7 +110,7 @@ void push_if(const std::string &tag) {
 bool have_level(const char *word) {
   DefState &s = state();
   if (!s.match.empty() || s.excess_levels > 0) return true;
-  MESS_print(0xC0, "DEF_get: %s without an if\n", word);
+  MESS_print(MESS_WARN, "DEF_get: %s without an if\n", word);
   return false;
 }
 

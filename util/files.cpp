@@ -159,7 +159,7 @@ int FILE_make_dir(char *path, int skip) {
     built += parts[i];
     if (built.size() > kMakeDirPathMax) break;
     if (mkdir(built.c_str(), 0755) != 0 && errno != EEXIST)
-      MESS_print(0x80000000u, "FILE_make_dir: Unable to create: %s\n", built.c_str());
+      MESS_print(MESS_DEBUG_D, "FILE_make_dir: Unable to create: %s\n", built.c_str());
   }
   return 0;
 }
@@ -271,7 +271,7 @@ std::string take_key_settings(const std::string &name) {
     char key = 0;
     char value[FILE_NAME_SIZE] = "";
     if (std::sscanf(pair.c_str(), "%c=%160[^:]", &key, value) == 2) {
-      MESS_print(0x80000000u, "KEY: %c = %s\n", key, value);
+      MESS_print(MESS_DEBUG_D, "KEY: %c = %s\n", key, value);
       FILE_set_key(key, value);
     }
   }
@@ -315,11 +315,11 @@ int FILE_set_name(const char *name_in) {
   FILE_add_path(RES_get("file_path"), conv_name ? conv_name : "name_conv", path);
   ConventionFile file{FILE_open(path, "r")};
   if (file.f == nullptr || FILE_is_stdio(path)) {
-    MESS_print(192, "FILE_set_name: No file name convention file: %s\n", path);
+    MESS_print(MESS_WARN, "FILE_set_name: No file name convention file: %s\n", path);
     s.conv = name;
     return 0;
   }
-  MESS_print(0x10000000u, "Opening name convention file: %s\n", path);
+  MESS_print(MESS_DEBUG_A, "Opening name convention file: %s\n", path);
 
   char line[TOOLS_LINE_MAX + 1];
   while (fgetline(file.f, line) != EOF) {
@@ -327,20 +327,20 @@ int FILE_set_name(const char *name_in) {
     if (line[0] == '#' || !read_convention_entry(line, &entry)) continue;
     if (stricmp(entry.name.c_str(), name.c_str()) == 0) {
       use_entry(entry);
-      MESS_print(0x10000000u, "File name match for: %s\n", name.c_str());
+      MESS_print(MESS_DEBUG_A, "File name match for: %s\n", name.c_str());
       return 1;
     }
     if (strnicmp(entry.name.c_str(), name.c_str(), static_cast<int>(entry.name.size())) == 0) {
       use_entry(entry);
       size_t underscore = name.rfind('_');
       s.ext = underscore == std::string::npos ? "" : copy_limited(name.c_str() + underscore + 1, kExtMax);
-      MESS_print(0x10000000u, "File name partial match for: %s-%s ext: %s\n", name.c_str(),
+      MESS_print(MESS_DEBUG_A, "File name partial match for: %s-%s ext: %s\n", name.c_str(),
                  entry.name.c_str(), s.ext.c_str());
       return 1;
     }
   }
   s.conv = name;
-  MESS_print(0x10000000u, "No file name conversion for: %s\n", name.c_str());
+  MESS_print(MESS_DEBUG_A, "No file name conversion for: %s\n", name.c_str());
   return 0;
 }
 

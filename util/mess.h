@@ -17,6 +17,12 @@ constexpr unsigned int MESS_OUT2 = 0x000F0000u;
 constexpr unsigned int MESS_OUT3 = 0x00F00000u;
 constexpr unsigned int MESS_OUT4 = 0x0F000000u;
 constexpr unsigned int MESS_DEBUG = 0xF0000000u;
+// Single sub-levels (a is the lowest bit of a class, d the highest) that
+// some messages use so that they can be had without the rest of the class.
+constexpr unsigned int MESS_PRINT_D = 0x00000008u;
+constexpr unsigned int MESS_MESS_D = 0x00000800u;
+constexpr unsigned int MESS_DEBUG_A = 0x10000000u;
+constexpr unsigned int MESS_DEBUG_D = 0x80000000u;
 
 // The level a fresh process starts with: print, error, warn, mess, out1, out2.
 constexpr unsigned int MESS_DEFAULT_LEVEL = 0x000FFFFFu;

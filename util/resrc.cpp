@@ -590,9 +590,9 @@ int RES_getvals(const char *name, int *count, char ***list) {
 int RES_list() {
   for (const Resource &r : state().list) {
     if (r.value)
-      MESS_print(8, "%s: %s\n", r.name.c_str(), r.value->c_str());
+      MESS_print(MESS_PRINT_D, "%s: %s\n", r.name.c_str(), r.value->c_str());
     else
-      MESS_print(8, "%s:\n", r.name.c_str());
+      MESS_print(MESS_PRINT_D, "%s:\n", r.name.c_str());
   }
   return 0;
 }

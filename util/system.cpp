@@ -96,9 +96,9 @@ int ZYB_set_command(const char *line) {
     while (*p != '\0' && *p != '=' && *p != ' ') p++;
     std::string name(name_start, p);
     if (name.empty()) {
-      MESS_print(2048, "Set resources\n");
+      MESS_print(MESS_MESS_D, "Set resources\n");
       RES_list();
-      MESS_print(2048, "\n");
+      MESS_print(MESS_MESS_D, "\n");
       return 1;
     }
     while (*p == '=' || *p == ' ') p++;
@@ -111,7 +111,7 @@ int ZYB_set_command(const char *line) {
 
 float ZYB_promptf(const char *prompt) {
   for (;;) {
-    MESS_print(15, "%s", prompt);
+    MESS_print(MESS_PRINT, "%s", prompt);
     char line[kPromptLineMax + 1];
     if (std::fgets(line, sizeof line, stdin) == nullptr) {
       // Nobody can answer: a missing value is the only sound result.

@@ -1,0 +1,50 @@
+// The looper's own sources only: the command record and the helpers that
+// every command family uses to read its words. loop_cmd.cpp holds the
+// keyword table and the frame, image, loop and query commands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/loop.h"
+
+namespace loop_cmd {
+
+using Words = std::vector<std::string>;
+
+// A command as received: the line itself (replies quote it unchanged) and
+// its blank-separated words, each cut to LOOP_WORD_MAX characters.
+struct Command {
+  int sender = -1;
+  const char *line = "";
+  std::string keyword;
+  Words args;
+
+  int reply(int code, const char *text) const { return LOOP_reply(sender, code, "%s", text); }
+  // The replies that quote the whole line ("Invalid ...: %s\n", "%s\n").
+  int quote(const char *format, int code = MQ_LAST_LINE) const {
+    return LOOP_reply(sender, code, format, line);
+  }
+};
+
+Words split_words(const char *line);
+bool begins_with(const std::string &word, const char *prefix);  // any case
+bool is_word(const std::string &word, const char *whole);        // any case
+bool begins_with_digit(const std::string &word);
+
+// A word naming a frame: "wi..." the window, "la..." the last frame, or a
+// frame number. A word beginning with "-" is never a frame number.
+bool frame_word(const std::string &word, int *frame);
+
+// Reads a leading decimal integer as "%d" would (optional sign, digits);
+// nullptr when there is none, else the character after it.
+const char *scan_int(const char *p, int *value);
+// "%d<sep>%d" at the start of a word: the number of values read (0 to 2),
+// with *rest just after the text they took.
+int scan_pair(const std::string &word, char sep, int *a, int *b, const char **rest);
+
+// File names from clients: regular files only (no pipes, standard streams
+// or devices); start-up commands are the user's own. Refusals are logged.
+bool file_name_acceptable(const Command &c, const std::string &name);
+
+}  // namespace loop_cmd

@@ -34,7 +34,6 @@ constexpr int kKeyedOptions[] = {kOptHelp, kOptMessage, kOptWindowNum, kOptParam
 constexpr int kPositionalOptions[] = {kOptWords, 0};
 constexpr int kNoOptions[] = {0};
 
-
 constexpr int kNameMax = 160;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoLooper = 1;
@@ -76,8 +75,7 @@ int window_number() {
   const char *text = RES_get("window_num");
   if (text == nullptr) return 0;
   int window = 0;
-  if (!parse_window(text, &window))
-    fail(kExitUsage, "bad window number \"%s\"\n", text);
+  if (!parse_window(text, &window)) fail(kExitUsage, "bad window number \"%s\"\n", text);
   return window;
 }
 
@@ -103,8 +101,7 @@ int clean_window(int window) {
     return 0;
   }
   int removed = MQ_remove(window);
-  if (removed < 0)
-    fail(kExitNoLooper, "unable to remove the queue of window %d: %s\n", window, std::strerror(errno));
+  if (removed < 0) fail(kExitNoLooper, "unable to remove the queue of window %d: %s\n", window, std::strerror(errno));
   if (removed == 0)
     MESS_print(MESS_PRINT, "No message queue for window %d (key %d)\n", window, key);
   else
@@ -148,12 +145,10 @@ int talk(int window, const std::string &line) {
   if (id < 0) fail(kExitNoLooper, "window %d did not register this client\n", window);
   if (line.size() > static_cast<size_t>(MQ_TEXT_MAX))
     MESS_print(MESS_WARN, "animctl: command line cut to %d characters\n", MQ_TEXT_MAX);
-  if (MQ_put(q, id, "%s", line.c_str()) < 0)
-    fail(kExitNoLooper, "unable to send to window %d\n", window);
+  if (MQ_put(q, id, "%s", line.c_str()) < 0) fail(kExitNoLooper, "unable to send to window %d\n", window);
   std::string sent = copy_limited(line.c_str(), MQ_TEXT_MAX);
   Outcome outcome = print_answers(q, id, count_commands(sent));
-  if (outcome == Outcome::Lost)
-    fail(kExitNoLooper, "lost the connection to window %d\n", window);
+  if (outcome == Outcome::Lost) fail(kExitNoLooper, "lost the connection to window %d\n", window);
   if (outcome == Outcome::Answered) release_slot(q, id);
   MQ_close(q);
   return 0;

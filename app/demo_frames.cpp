@@ -25,9 +25,9 @@ constexpr int kRampFirst = 16;  // dbz05
 constexpr int kRampLast = 30;   // dbz75
 
 struct Storm {
-  double cx, cy;    // centre in pixels
-  double rx, ry;    // radii of the outer edge
-  double peak;      // strongest level, 0..1 of the ramp
+  double cx, cy;  // centre in pixels
+  double rx, ry;  // radii of the outer edge
+  double peak;    // strongest level, 0..1 of the ramp
 };
 
 // A smooth, repeatable texture in 0..1, so cells look like precipitation.
@@ -72,14 +72,12 @@ bool write_frame(const std::string &path, int frame, int count, int width, int h
     IMG_free(&img);
     return false;
   }
-  for (int i = 0; i < ncolors; ++i)
-    CLR_get_rgb(i, &img.colors[i].red, &img.colors[i].green, &img.colors[i].blue);
+  for (int i = 0; i < ncolors; ++i) CLR_get_rgb(i, &img.colors[i].red, &img.colors[i].green, &img.colors[i].blue);
 
   double t = count > 1 ? static_cast<double>(frame) / (count - 1) : 0.0;
-  Storm main{width * (0.2 + 0.55 * t), height * (0.65 - 0.35 * t),
-             width * (0.08 + 0.10 * t), height * (0.07 + 0.09 * t), 0.55 + 0.45 * t};
-  Storm trailing{main.cx - width * 0.12, main.cy + height * 0.10, main.rx * 0.5, main.ry * 0.6,
-                 0.4 + 0.2 * t};
+  Storm main{width * (0.2 + 0.55 * t), height * (0.65 - 0.35 * t), width * (0.08 + 0.10 * t),
+             height * (0.07 + 0.09 * t), 0.55 + 0.45 * t};
+  Storm trailing{main.cx - width * 0.12, main.cy + height * 0.10, main.rx * 0.5, main.ry * 0.6, 0.4 + 0.2 * t};
   for (int y = 0; y < height; ++y) {
     unsigned char *row = img.data + static_cast<size_t>(y) * width;
     for (int x = 0; x < width; ++x) {

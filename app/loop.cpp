@@ -13,13 +13,13 @@
 
 #include <unistd.h>
 
+#include "app/plt_tool.h"
 #include "gks/gks.h"
 #include "image/img_tool.h"
 #include "mqueue/mqueue.h"
 #include "util/files.h"
 #include "util/flag.h"
 #include "util/mess.h"
-#include "app/plt_tool.h"
 #include "util/resrc.h"
 #include "util/string.h"
 #include "util/system.h"
@@ -186,8 +186,7 @@ void move_to_background() {
 // Main loop.
 
 bool loop_wanted() {
-  return state.running >= LOOP_RUN && gget_input_mode() != 0 && gget_num_images() > 0 &&
-         gget_looping();
+  return state.running >= LOOP_RUN && gget_input_mode() != 0 && gget_num_images() > 0 && gget_looping();
 }
 
 // Waits out the shown frame's delay, serving the queue and the window at
@@ -255,8 +254,7 @@ int LOOP_init() {
   state.window_num = 0;
 
   const char *window_resource = RES_get("window_num");
-  const std::string window_text =
-      window_resource ? copy_limited(window_resource, kWindowTextMax) : std::string();
+  const std::string window_text = window_resource ? copy_limited(window_resource, kWindowTextMax) : std::string();
   WindowChoice choice;
   if (window_resource != nullptr) choice = classify_window(window_text);
   state.window_num = choice.number;
@@ -328,12 +326,9 @@ int LOOP_param_decode() {
     void (*apply)();
   };
   static const ParamRow kParams[] = {
-      {"full", [] { PLT_set_view_offset(0.0f); }},
-      {"inv", [] { gset_inverse(1); }},
-      {"lcmap", [] { gset_local_colormap(1); }},
-      {"nolcmap", [] { gset_local_colormap(0); }},
-      {"rwclr", [] { gset_rw_colors(1); }},
-      {"norwclr", [] { gset_rw_colors(0); }},
+      {"full", [] { PLT_set_view_offset(0.0f); }}, {"inv", [] { gset_inverse(1); }},
+      {"lcmap", [] { gset_local_colormap(1); }},   {"nolcmap", [] { gset_local_colormap(0); }},
+      {"rwclr", [] { gset_rw_colors(1); }},        {"norwclr", [] { gset_rw_colors(0); }},
   };
   ParsedList entries;
   RES_getvals("plot_param", entries.count_out(), entries.items_out());

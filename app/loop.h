@@ -7,8 +7,8 @@
 #include "mqueue/mqueue.h"  // reply codes (MQ_LAST_LINE, ...)
 
 // Limits of the command language.
-constexpr int LOOP_WORD_MAX = 79;    // one argument word
-constexpr int LOOP_LINE_MAX = 120;   // a command line composed by the looper itself
+constexpr int LOOP_WORD_MAX = 79;            // one argument word
+constexpr int LOOP_LINE_MAX = 120;           // a command line composed by the looper itself
 constexpr int LOOP_REPLY_MAX = MQ_TEXT_MAX;  // one reply line
 
 // Main-loop states (LoopState::running).
@@ -18,14 +18,14 @@ constexpr int LOOP_STOP_DEL_QUEUE = -1;
 
 // Process-wide looper state, shared by the start-up code and the commands.
 struct LoopState {
-  int qid = 0;          // queue handle; negative: no queue
-  int pid = 0;          // process id before any move to the background
-  int window_num = 0;   // selects the queue key or port
+  int qid = 0;         // queue handle; negative: no queue
+  int pid = 0;         // process id before any move to the background
+  int window_num = 0;  // selects the queue key or port
   int running = LOOP_RUN;
-  int open = 0;         // 1 once the window has been opened
-  int ws_type = 0;      // workstation type of the window
+  int open = 0;                    // 1 once the window has been opened
+  int ws_type = 0;                 // workstation type of the window
   const char *xconn_id = nullptr;  // display part of the device resource
-  int trans = 0;        // normalisation transformation of the drawing commands
+  int trans = 0;                   // normalisation transformation of the drawing commands
 };
 
 // The one state record of this process (for the looper's own sources).

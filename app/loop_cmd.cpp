@@ -45,8 +45,7 @@ bool begins_with(const std::string &word, const char *prefix) {
   const size_t n = std::strlen(prefix);
   if (word.size() < n) return false;
   for (size_t i = 0; i < n; i++)
-    if (std::tolower(static_cast<unsigned char>(word[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
+    if (std::tolower(static_cast<unsigned char>(word[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
       return false;
   return true;
 }
@@ -448,12 +447,10 @@ int set_name(const Command &c, const Words &v) {
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Window name set to: %s\n", v[1].c_str());
 }
 
-
 int set_size(const Command &c, const Words &v) {
   int w = 0, h = 0;
   const char *rest = nullptr;
-  if (scan_pair(v[1], 'x', &w, &h, &rest) < 2 || w < 1 || h < 1 || w > GKS_MAX_WINDOW_SIDE ||
-      h > GKS_MAX_WINDOW_SIDE)
+  if (scan_pair(v[1], 'x', &w, &h, &rest) < 2 || w < 1 || h < 1 || w > GKS_MAX_WINDOW_SIDE || h > GKS_MAX_WINDOW_SIDE)
     return set_invalid(c);
   gset_xsize(w, h);
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Window size set to: %s\n", v[1].c_str());
@@ -545,30 +542,16 @@ struct SetRow {
 
 // Name and value.
 const SetRow kSetTwoWords[] = {
-    {"na", set_name},
-    {"si", set_size},
-    {"di", set_direction},
-    {"de", set_delay},
-    {"pa", set_pause},
-    {"out", set_output},
-    {"dr", set_draw},
-    {"tr", set_drawing_row},
-    {"vi", set_drawing_row},
-    {"wi", set_drawing_row},
-    {"do", set_drawing_row},
-    {"li", set_drawing_row},
-    {"ma", set_drawing_row},
-    {"te", set_drawing_row},
+    {"na", set_name},        {"si", set_size},        {"di", set_direction},   {"de", set_delay},
+    {"pa", set_pause},       {"out", set_output},     {"dr", set_draw},        {"tr", set_drawing_row},
+    {"vi", set_drawing_row}, {"wi", set_drawing_row}, {"do", set_drawing_row}, {"li", set_drawing_row},
+    {"ma", set_drawing_row}, {"te", set_drawing_row},
 };
 
 // Name, attribute and value.
 const SetRow kSetThreeWords[] = {
-    {"de", set_frame_delay},
-    {"vi", set_drawing_row},
-    {"wi", set_drawing_row},
-    {"li", set_drawing_row},
-    {"ma", set_drawing_row},
-    {"te", set_drawing_row},
+    {"de", set_frame_delay}, {"vi", set_drawing_row}, {"wi", set_drawing_row},
+    {"li", set_drawing_row}, {"ma", set_drawing_row}, {"te", set_drawing_row},
 };
 
 template <size_t N>
@@ -588,18 +571,14 @@ int set(const Command &c) {
 // ---------------------------------------------------------------------------
 // Queries.
 
-int query_window(const Command &c) {
-  return c.reply(MQ_LAST_LINE, LOOP_window_info(gget_draw_window()).c_str());
-}
+int query_window(const Command &c) { return c.reply(MQ_LAST_LINE, LOOP_window_info(gget_draw_window()).c_str()); }
 
 int query_last(const Command &c) {
   if (c.args.size() > 1) return 0;  // "qu la <anything>" is not answered
   return LOOP_reply(c.sender, MQ_LAST_LINE, "%d\n", gget_num_images() - 1);
 }
 
-int query_count(const Command &c) {
-  return LOOP_reply(c.sender, MQ_LAST_LINE, "%d\n", gget_num_images());
-}
+int query_count(const Command &c) { return LOOP_reply(c.sender, MQ_LAST_LINE, "%d\n", gget_num_images()); }
 
 int query_pid(const Command &c) {
   return LOOP_reply(c.sender, MQ_LAST_LINE, "%d %d\n", LOOP_state().pid, ZYB_get_pid());

@@ -22,14 +22,12 @@ struct Command {
 
   int reply(int code, const char *text) const { return LOOP_reply(sender, code, "%s", text); }
   // The replies that quote the whole line ("Invalid ...: %s\n", "%s\n").
-  int quote(const char *format, int code = MQ_LAST_LINE) const {
-    return LOOP_reply(sender, code, format, line);
-  }
+  int quote(const char *format, int code = MQ_LAST_LINE) const { return LOOP_reply(sender, code, format, line); }
 };
 
 Words split_words(const char *line);
 bool begins_with(const std::string &word, const char *prefix);  // any case
-bool is_word(const std::string &word, const char *whole);        // any case
+bool is_word(const std::string &word, const char *whole);       // any case
 bool begins_with_digit(const std::string &word);
 
 // A word naming a frame: "wi..." the window, "la..." the last frame, or a

@@ -24,9 +24,7 @@ PltSettings &settings() {
 }
 
 // The value of a prefix keyword starts after the prefix and one separator.
-const char *value_after(const char *word, size_t skip) {
-  return std::strlen(word) > skip ? word + skip : "";
-}
+const char *value_after(const char *word, size_t skip) { return std::strlen(word) > skip ? word + skip : ""; }
 
 void decode_overlay(const char *word) {
   int base = 0, count = 0;
@@ -55,9 +53,7 @@ void decode_bar(const char *word) {
   }
 }
 
-void decode_dump(int type, const char *word) {
-  PLT_set_dump(type, std::strlen(word) > 4 ? word + 4 : nullptr);
-}
+void decode_dump(int type, const char *word) { PLT_set_dump(type, std::strlen(word) > 4 ? word + 4 : nullptr); }
 
 enum class Match { whole, prefix };
 
@@ -112,8 +108,7 @@ const KeywordRow kKeywords[] = {
        int limit = std::atoi(value_after(w, 8));
        settings().max_bad = limit < 1 ? kDefaultMaxBad : limit;
      }},
-    {"min_size", Match::prefix, 8,
-     [](const char *w) { FILE_set_min_size(std::max(0, std::atoi(value_after(w, 9)))); }},
+    {"min_size", Match::prefix, 8, [](const char *w) { FILE_set_min_size(std::max(0, std::atoi(value_after(w, 9)))); }},
     {"grdfmt", Match::prefix, 6,
      [](const char *w) {
        copy_limited_to(settings().grid_format, value_after(w, 7), sizeof settings().grid_format - 1);

@@ -46,10 +46,11 @@ void BM_FlipFullFrameTable(benchmark::State &state) {
 
   for (auto _ : state) gdisplay_frame(ginc_frame(0));
 
-  state.counters["flips_per_s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
-  state.counters["rss_before_kB"] = (double)before;
-  state.counters["rss_after_kB"] = (double)after;
-  state.counters["rss_ratio"] = before > 0 ? (double)after / (double)before : 0.0;
+  state.counters["flips_per_s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["rss_before_kB"] = static_cast<double>(before);
+  state.counters["rss_after_kB"] = static_cast<double>(after);
+  state.counters["rss_ratio"] = before > 0 ? static_cast<double>(after) / static_cast<double>(before) : 0.0;
   gclose_ws(0);
   gclose_gks();
 }

@@ -3,8 +3,8 @@
 // of our time to giflib's and, for encoding, of our file size to giflib's.
 #include <benchmark/benchmark.h>
 
-#include "bench/ratio_reporter.h"
 #include <gif_lib.h>
+#include "bench/ratio_reporter.h"
 
 #include <cstdio>
 #include <cstdlib>

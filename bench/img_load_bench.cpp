@@ -6,8 +6,8 @@
 // window's pixel format, and the server's copy of the converted pixels.
 #include <benchmark/benchmark.h>
 
-#include "bench/ratio_reporter.h"
 #include <gif_lib.h>
+#include "bench/ratio_reporter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -139,8 +139,8 @@ int main(int argc, char **argv) {
   std::printf("load/decode time ratio at depth %d: %.3f %s\n", depth, ratio, ratio <= 1.5 ? "ok" : "SLOWER");
   std::printf("load/giflib decode time ratio at depth %d: %.3f\n", depth, giflib);
   // The steps of a load apart, in units of the decode.
-  std::printf("conversion/decode %.3f, server copy/decode %.3f: decode, conversion and copy add up to %.3f\n",
-              convert, copy, 1.0 + convert + copy);
+  std::printf("conversion/decode %.3f, server copy/decode %.3f: decode, conversion and copy add up to %.3f\n", convert,
+              copy, 1.0 + convert + copy);
   benchmark::Shutdown();
   IMG_free(&decoded);
   gclose_ws(0);

@@ -77,9 +77,7 @@ int bench_depth() { return env_int("ZYB_BENCH_DEPTH", 24); }
 int call_count() { return env_int("ZYB_BENCH_CALLS", 50); }
 int loop_seconds() { return env_int("ZYB_BENCH_LOOP_SECONDS", 5); }
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 double median(std::vector<double> v) {
   if (v.empty()) return 0.0;
@@ -124,13 +122,11 @@ class BenchLooper {
     for (int w = kFirstWindow; w <= kLastWindow && !up_; w++) {
       if (queue_taken(w) || port_taken(w)) continue;
       window_ = w;
-      std::vector<std::string> argv = {zyb_test::bin("zorazez"), "-wn", "W" + std::to_string(w),
-                                       "-fp", dir_.path()};
+      std::vector<std::string> argv = {zyb_test::bin("zorazez"), "-wn", "W" + std::to_string(w), "-fp", dir_.path()};
       if (sock_) argv.insert(argv.end(), {"-pa", "qtype=sock"});
       argv.insert(argv.end(), extra.begin(), extra.end());
       process_ = std::make_unique<Process>(argv, dir_ / "looper.out", dir_ / "looper.err",
-                                           std::vector<std::string>{"DISPLAY=" + display_name()},
-                                           dir_.path());
+                                           std::vector<std::string>{"DISPLAY=" + display_name()}, dir_.path());
       const Clock::time_point start = Clock::now();
       while (seconds_since(start) < 10 && !up_ && process_->running()) {
         up_ = sock_ ? port_taken(w) : queue_taken(w);
@@ -193,8 +189,10 @@ class Client {
     char text[MQ_TEXT_MAX + 3] = "";
     for (int done = 0; done < commands;) {
       const int code = MQ_get(q_, id_, text);
-      if (code == MQ_LAST_LINE) done++;
-      else if (code != MQ_MORE_LINES) return "";
+      if (code == MQ_LAST_LINE)
+        done++;
+      else if (code != MQ_MORE_LINES)
+        return "";
     }
     return text;
   }
@@ -252,14 +250,13 @@ void random_phase() {
   std::this_thread::sleep_for(std::chrono::duration<double>(part(rng)));
 }
 
-void report_median(benchmark::State &state, const char *what, const std::vector<double> &times,
-                   double target, const char *ratio_name) {
+void report_median(benchmark::State &state, const char *what, const std::vector<double> &times, double target,
+                   const char *ratio_name) {
   const double m = median(times);
   state.counters["median_s"] = m;
   state.counters["worst_s"] = times.empty() ? 0.0 : *std::max_element(times.begin(), times.end());
   state.counters[ratio_name] = m / target;
-  std::printf("%s: median %.3f s over %zu calls, %s = %.2f\n", what, m, times.size(), ratio_name,
-              m / target);
+  std::printf("%s: median %.3f s over %zu calls, %s = %.2f\n", what, m, times.size(), ratio_name, m / target);
 }
 
 void BM_AnimctlRoundTrip(benchmark::State &state) {
@@ -300,16 +297,11 @@ void BM_QueueRoundTrip(benchmark::State &state) {
     times.push_back(seconds);
     state.SetIterationTime(seconds);
   }
-  report_median(state, type == MQ_TCP ? "registered client round trip (TCP)"
-                                      : "registered client round trip (System V)",
+  report_median(state,
+                type == MQ_TCP ? "registered client round trip (TCP)" : "registered client round trip (System V)",
                 times, kPollSlice, "ratio_to_0.2s");
 }
-BENCHMARK(BM_QueueRoundTrip)
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(call_count())
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueueRoundTrip)->Arg(0)->Arg(1)->Iterations(call_count())->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
 // (ii) Frame timing.
@@ -375,8 +367,7 @@ std::vector<FrameChange> watch_frames(Display *display, Window window, double se
     }
     XEvent event;
     XNextEvent(display, &event);
-    if (event.type != PropertyNotify || event.xproperty.atom != XA_WM_NAME ||
-        event.xproperty.state != PropertyNewValue)
+    if (event.type != PropertyNotify || event.xproperty.atom != XA_WM_NAME || event.xproperty.state != PropertyNewValue)
       continue;
     changes.push_back({event.xproperty.time, frame_in_title(display, window)});
   }
@@ -443,10 +434,11 @@ void BM_LoopFrameIntervals(benchmark::State &state) {
   state.counters["worst_ratio_to_0.05s"] = worst / kFrameDelay;
   state.counters["share_within_10pct"] = static_cast<double>(within) / static_cast<double>(intervals.size());
   state.counters["skipped_frames"] = skipped;
-  std::printf("frame intervals at %.2f s: %zu intervals, mean %.4f s (ratio %.3f), worst %.4f s (ratio %.3f), "
-              "%.0f %% within 10 %%, %d skipped\n",
-              kFrameDelay, intervals.size(), mean, mean / kFrameDelay, worst, worst / kFrameDelay,
-              100.0 * within / static_cast<double>(intervals.size()), skipped);
+  std::printf(
+      "frame intervals at %.2f s: %zu intervals, mean %.4f s (ratio %.3f), worst %.4f s (ratio %.3f), "
+      "%.0f %% within 10 %%, %d skipped\n",
+      kFrameDelay, intervals.size(), mean, mean / kFrameDelay, worst, worst / kFrameDelay,
+      100.0 * within / static_cast<double>(intervals.size()), skipped);
 }
 BENCHMARK(BM_LoopFrameIntervals)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 

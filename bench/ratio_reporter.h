@@ -20,8 +20,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run> &runs) override {
     for (const Run &run : runs) {
       if (run.run_type != Run::RT_Iteration) continue;
-      times_[run.benchmark_name()] =
-          clock_ == Clock::Cpu ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+      times_[run.benchmark_name()] = clock_ == Clock::Cpu ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
     }
     ConsoleReporter::ReportRuns(runs);
   }

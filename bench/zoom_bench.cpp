@@ -32,11 +32,10 @@ int bench_depth() {
 void paint_frame(Pixmap pixmap, unsigned long seed) {
   Display *display = gget_display();
   int depth = gget_win_depth();
-  XImage *image = XCreateImage(display, DefaultVisual(display, DefaultScreen(display)),
-                               static_cast<unsigned>(depth), ZPixmap, 0, nullptr, kWidth, kHeight,
-                               32, 0);
-  image->data = static_cast<char *>(
-      std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(kHeight)));
+  XImage *image = XCreateImage(display, DefaultVisual(display, DefaultScreen(display)), static_cast<unsigned>(depth),
+                               ZPixmap, 0, nullptr, kWidth, kHeight, 32, 0);
+  image->data =
+      static_cast<char *>(std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(kHeight)));
   for (int y = 0; y < kHeight; y++)
     for (int x = 0; x < kWidth; x++)
       XPutPixel(image, x, y, (static_cast<unsigned long>(x * 7 + y * 131) + seed * 977) & 0xFFFFFF);
@@ -47,8 +46,7 @@ void paint_frame(Pixmap pixmap, unsigned long seed) {
 
 bool open_looping_window(const std::string &display_name) {
   gset_xsize(kWidth, kHeight);
-  if (gopen_gks(nullptr, 10000) != 0 || gopen_ws(0, display_name.c_str(), GKS_WIN) != 0)
-    return false;
+  if (gopen_gks(nullptr, 10000) != 0 || gopen_ws(0, display_name.c_str(), GKS_WIN) != 0) return false;
   for (int i = 0; i < 4; i++) paint_frame(gget_frame_id(gcreate_frame(-1)), static_cast<unsigned long>(i));
   gset_looping(1);
   gdisplay_frame(0);

@@ -2,7 +2,7 @@
 
 int DOM_init(DomainRecord *domain) {
   const float missing = DOM_MISSING;
-  *domain = {DOM_MISSING, missing, missing, missing, missing, missing, missing, missing,
+  *domain = {DOM_MISSING, missing, missing, missing, missing,     missing,     missing, missing,
              missing,     missing, missing, missing, DOM_MISSING, DOM_MISSING, 0};
   return 0;
 }

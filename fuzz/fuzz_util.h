@@ -2,11 +2,11 @@
 // each input is written to a scratch file of this process first.
 #pragma once
 
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 namespace zyb_fuzz {
 

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_util.h"
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "util/mess.h"
-#include "fuzz/fuzz_util.h"
 
 using zyb_fuzz::put_file;
 using zyb_fuzz::scratch;

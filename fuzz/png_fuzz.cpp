@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_util.h"
 #include "image/img_tool.h"
 #include "image/png.h"
 #include "util/mess.h"
-#include "fuzz/fuzz_util.h"
 
 using zyb_fuzz::put_file;
 using zyb_fuzz::scratch;

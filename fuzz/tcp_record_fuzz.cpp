@@ -129,8 +129,7 @@ void feed_server(const uint8_t *data, size_t size, size_t records, size_t missin
     if (result != MQ_GOT_COMMAND) continue;
     if (sender < MQ_FIRST_CLIENT || sender >= MQ_FIRST_CLIENT + MQ_MAX_CLIENTS) std::abort();
     // Short answers, alternately releasing the client.
-    MQ_sput(1, sender, sender % 2 ? MQ_LAST_LINE : MQ_RELEASED, "%d",
-            static_cast<int>(std::strlen(text)));
+    MQ_sput(1, sender, sender % 2 ? MQ_LAST_LINE : MQ_RELEASED, "%d", static_cast<int>(std::strlen(text)));
   }
   drain_answers();
 }

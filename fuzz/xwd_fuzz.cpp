@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_util.h"
 #include "image/gif.h"
 #include "image/img_tool.h"
 #include "image/png.h"
 #include "image/xdump.h"
 #include "util/mess.h"
-#include "fuzz/fuzz_util.h"
 
 using zyb_fuzz::put_file;
 using zyb_fuzz::scratch;

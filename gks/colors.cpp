@@ -49,12 +49,15 @@ struct PenName {
 
 // Print-only pens, whose meaning belongs to the hardcopy drivers.
 constexpr PenName kPens[] = {
-    {"pblk", 500}, {"pbblk", 501}, {"ptblk", 502}, {"pwht", 503}, {"pbwht", 504},
-    {"ptwht", 505}, {"pgry", 506}, {"pbgry", 507}, {"ptgry", 508},
+    {"pblk", 500},  {"pbblk", 501}, {"ptblk", 502}, {"pwht", 503},  {"pbwht", 504},
+    {"ptwht", 505}, {"pgry", 506},  {"pbgry", 507}, {"ptgry", 508},
 };
 
 constexpr PenName kSpecialNames[] = {
-    {"end", CLR_END}, {"none", CLR_NONE}, {"off", CLR_NONE}, {"back", CLR_NONE},
+    {"end", CLR_END},
+    {"none", CLR_NONE},
+    {"off", CLR_NONE},
+    {"back", CLR_NONE},
 };
 
 class File {
@@ -82,7 +85,7 @@ bool read_line(FILE *f, std::string &line) {
   while ((c = std::fgetc(f)) != EOF) {
     any = true;
     if (c == '\n') break;
-    if (line.size() < (size_t)CLR_LINE_MAX && c != '\0') line.push_back((char)c);
+    if (line.size() < static_cast<size_t>(CLR_LINE_MAX) && c != '\0') line.push_back(static_cast<char>(c));
   }
   return any;
 }
@@ -97,18 +100,18 @@ std::string trimmed(const std::string &line) {
 
 bool all_of_class(const char *text, size_t count, int (*test)(int)) {
   for (size_t i = 0; i < count; ++i)
-    if (!text[i] || !test((unsigned char)text[i])) return false;
+    if (!text[i] || !test(static_cast<unsigned char>(text[i]))) return false;
   return true;
 }
 
 int hex_pair(const char *text) {
   char pair[3] = {text[0], text[1], '\0'};
-  return (int)std::strtol(pair, nullptr, 16);
+  return static_cast<int>(std::strtol(pair, nullptr, 16));
 }
 
 int decimal_triple(const char *text) {
   char triple[4] = {text[0], text[1], text[2], '\0'};
-  return (int)std::strtol(triple, nullptr, 10);
+  return static_cast<int>(std::strtol(triple, nullptr, 10));
 }
 
 // The colour part of a line, after any leading number: "name r g b" or
@@ -142,7 +145,7 @@ int leading_number(const char *text, const char **rest) {
   long value = std::strtol(text, &end, 10);
   *rest = end;
   if (errno == ERANGE || value > CLR_MAX_COLORS) return CLR_MAX_COLORS;
-  return (int)value;
+  return static_cast<int>(value);
 }
 
 // Reads one file into the table from index start on; returns the highest
@@ -158,11 +161,11 @@ int read_file(FILE *f, int start, int top) {
     if (line.empty() || line[0] == '#') continue;
     if (stricmp(line.c_str(), "END") == 0) continue;
     const char *rest = line.c_str();
-    if (std::isdigit((unsigned char)line[0])) {
+    if (std::isdigit(static_cast<unsigned char>(line[0]))) {
       n = leading_number(line.c_str(), &rest);
       if (start + n > kLastIndex) continue;
     }
-    parse_colour(rest, t.entries[(size_t)(start + n)]);
+    parse_colour(rest, t.entries[static_cast<size_t>(start + n)]);
     ++n;
   }
   return top;
@@ -178,7 +181,7 @@ std::string table_list(const char *names) {
 int find_by_name(const char *name) {
   const Table &t = table();
   for (int i = 0; i < CLR_MAX_COLORS; ++i) {
-    const std::string &entry = t.entries[(size_t)i].name;
+    const std::string &entry = t.entries[static_cast<size_t>(i)].name;
     if (!entry.empty() && stricmp(entry.c_str(), name) == 0) return i;
   }
   return -1;
@@ -186,7 +189,7 @@ int find_by_name(const char *name) {
 
 int lookup_word(const PenName *rows, size_t count, const char *name) {
   for (size_t i = 0; i < count; ++i)
-    if (stricmp(rows[i].name, name) == 0) return (int)i;
+    if (stricmp(rows[i].name, name) == 0) return static_cast<int>(i);
   return -1;
 }
 
@@ -204,7 +207,7 @@ int CLR_read_table(const char *names) {
     File f(FILE_open_data(files.at(i), path));
     if (!f.get()) continue;
     if (!opened_any) {
-      for (int k = kKeptNames; k < CLR_MAX_COLORS; ++k) t.entries[(size_t)k].name.clear();
+      for (int k = kKeptNames; k < CLR_MAX_COLORS; ++k) t.entries[static_cast<size_t>(k)].name.clear();
       top = -1;
     }
     int start = opened_any ? t.num_colors : 0;
@@ -227,15 +230,14 @@ int CLR_get_ind(const char *name) {
 
   size_t len = std::strlen(name);
   if (name[0] == '#' && len == 7 && all_of_class(name + 1, 6, isxdigit))
-    return CLR_add(name, hex_pair(name + 1) / 255.0f, hex_pair(name + 3) / 255.0f,
-                   hex_pair(name + 5) / 255.0f);
+    return CLR_add(name, hex_pair(name + 1) / 255.0f, hex_pair(name + 3) / 255.0f, hex_pair(name + 5) / 255.0f);
   if (name[0] == '#' && len == 10 && all_of_class(name + 1, 9, isdigit))
-    return CLR_add(name, unit(decimal_triple(name + 1) / 255.0f),
-                   unit(decimal_triple(name + 4) / 255.0f), unit(decimal_triple(name + 7) / 255.0f));
-  if (std::isdigit((unsigned char)name[0])) {
+    return CLR_add(name, unit(decimal_triple(name + 1) / 255.0f), unit(decimal_triple(name + 4) / 255.0f),
+                   unit(decimal_triple(name + 7) / 255.0f));
+  if (std::isdigit(static_cast<unsigned char>(name[0]))) {
     errno = 0;
     long value = std::strtol(name, nullptr, 10);
-    return (errno == ERANGE || value > 99999) ? 99999 : (int)value;
+    return (errno == ERANGE || value > 99999) ? 99999 : static_cast<int>(value);
   }
   return CLR_NONE;
 }
@@ -245,7 +247,7 @@ int CLR_get_rgb(int i, float *r, float *g, float *b) {
   float cr = 0, cg = 0, cb = 0;
   if (t.num_colors > 0) {
     int k = std::clamp(i, 0, t.num_colors - 1);
-    const Entry &e = t.entries[(size_t)k];
+    const Entry &e = t.entries[static_cast<size_t>(k)];
     cr = e.r;
     cg = e.g;
     cb = e.b;
@@ -268,7 +270,7 @@ int CLR_add(const char *name, float r, float g, float b) {
     int best = 0;
     float best_gap = 4.0f;
     for (int i = 0; i < t.num_colors; ++i) {
-      const Entry &e = t.entries[(size_t)i];
+      const Entry &e = t.entries[static_cast<size_t>(i)];
       float gap = std::fabs(e.r - r) + std::fabs(e.g - g) + std::fabs(e.b - b);
       if (gap < best_gap) {
         best_gap = gap;
@@ -279,7 +281,7 @@ int CLR_add(const char *name, float r, float g, float b) {
     return best;
   }
   int index = t.num_colors++;
-  Entry &e = t.entries[(size_t)index];
+  Entry &e = t.entries[static_cast<size_t>(index)];
   e.name = copy_limited(name, CLR_NAME_MAX);
   e.r = r;
   e.g = g;
@@ -290,7 +292,7 @@ int CLR_add(const char *name, float r, float g, float b) {
 
 const char *CLR_get_name(int i) {
   if (i < 0 || i >= CLR_MAX_COLORS) return "";
-  return table().entries[(size_t)i].name.c_str();
+  return table().entries[static_cast<size_t>(i)].name.c_str();
 }
 
 const char *CLR_get_table_path() { return table().last_path.c_str(); }

@@ -15,5 +15,5 @@ int CLR_get_ind(const char *name);
 int CLR_get_rgb(int i, float *r, float *g, float *b);
 int CLR_get_num();
 int CLR_add(const char *name, float r, float g, float b);
-const char *CLR_get_name(int i);  // "" outside the table
+const char *CLR_get_name(int i);   // "" outside the table
 const char *CLR_get_table_path();  // the last file read, "" before any

@@ -26,7 +26,7 @@ constexpr float kFullScale = 65535.0f;
 
 // What only this module needs.
 struct ColourExtras {
-  bool rw_failed = false;                // read/write allocation failed once: for good
+  bool rw_failed = false;                     // read/write allocation failed once: for good
   std::array<bool, GKS_NUM_COLR> writable{};  // the index's cell is read/write
 };
 
@@ -46,9 +46,9 @@ float unit(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f
 
 XColor x_colour(float r, float g, float b) {
   XColor c{};
-  c.red = (unsigned short)(unit(r) * kFullScale);
-  c.green = (unsigned short)(unit(g) * kFullScale);
-  c.blue = (unsigned short)(unit(b) * kFullScale);
+  c.red = static_cast<unsigned short>(unit(r) * kFullScale);
+  c.green = static_cast<unsigned short>(unit(g) * kFullScale);
+  c.blue = static_cast<unsigned short>(unit(b) * kFullScale);
   c.flags = DoRed | DoGreen | DoBlue;
   return c;
 }
@@ -64,12 +64,12 @@ bool alloc_read_only(Colormap cmap, XColor &colour) {
   Visual *visual = st().visual;
   int entries = visual ? visual->map_entries : 0;
   if (entries <= 0 || entries > 4096) return false;
-  std::vector<XColor> cells((size_t)entries);
-  for (int i = 0; i < entries; ++i) cells[(size_t)i].pixel = (unsigned long)i;
+  std::vector<XColor> cells(static_cast<size_t>(entries));
+  for (int i = 0; i < entries; ++i) cells[static_cast<size_t>(i)].pixel = static_cast<unsigned long>(i);
   XQueryColors(dpy, cmap, cells.data(), entries);
   auto gap = [&colour](const XColor &c) {
-    return std::labs((long)c.red - colour.red) + std::labs((long)c.green - colour.green) +
-           std::labs((long)c.blue - colour.blue);
+    return std::labs(static_cast<long>(c.red) - colour.red) + std::labs(static_cast<long>(c.green) - colour.green) +
+           std::labs(static_cast<long>(c.blue) - colour.blue);
   };
   const XColor &best = *std::min_element(cells.begin(), cells.end(),
                                          [&gap](const XColor &a, const XColor &b) { return gap(a) < gap(b); });
@@ -98,15 +98,15 @@ int new_rw_cell(Colormap cmap) {
     extras().rw_failed = true;
   }
   MESS_print(kColourDebug, "Allocated RW Cells: %d\n", granted);
-  return granted ? (int)pixel : -1;
+  return granted ? static_cast<int>(pixel) : -1;
 }
 
 void log_cell(const char *what, int i, unsigned long pixel, float r, float g, float b) {
   XColor back{};
   back.pixel = pixel;
   XQueryColor(st().display, gget_colormap(), &back);
-  MESS_print(kColourDebug, "%s: %d %lu (%.2f %.2f %.2f) (%5d %5d %5d)\n", what, i, pixel, r, g, b,
-             back.red, back.green, back.blue);
+  MESS_print(kColourDebug, "%s: %d %lu (%.2f %.2f %.2f) (%5d %5d %5d)\n", what, i, pixel, r, g, b, back.red, back.green,
+             back.blue);
 }
 
 int store_rw(int i, unsigned long pixel, float r, float g, float b, const char *what) {
@@ -115,9 +115,9 @@ int store_rw(int i, unsigned long pixel, float r, float g, float b, const char *
   XStoreColor(st().display, gget_colormap(), &c);
   gsync();
   log_cell(what, i, pixel, r, g, b);
-  st().color_ind[i] = (int)pixel;
+  st().color_ind[i] = static_cast<int>(pixel);
   extras().writable[i] = true;
-  return (int)pixel;
+  return static_cast<int>(pixel);
 }
 
 int store_read_only(int i, float r, float g, float b, const char *what) {
@@ -128,9 +128,9 @@ int store_read_only(int i, float r, float g, float b, const char *what) {
   }
   gsync();
   log_cell(what, i, c.pixel, r, g, b);
-  st().color_ind[i] = (int)c.pixel;
+  st().color_ind[i] = static_cast<int>(c.pixel);
   extras().writable[i] = false;
-  return (int)c.pixel;
+  return static_cast<int>(c.pixel);
 }
 
 int allocate_x_cell(int i, float r, float g, float b) {
@@ -138,17 +138,17 @@ int allocate_x_cell(int i, float r, float g, float b) {
   if (!allocated) {
     if (st().rw_colors) {
       int pixel = new_rw_cell(gget_colormap());
-      if (pixel >= 0) return store_rw(i, (unsigned long)pixel, r, g, b, "Stored new RW Cells");
+      if (pixel >= 0) return store_rw(i, static_cast<unsigned long>(pixel), r, g, b, "Stored new RW Cells");
     }
     return store_read_only(i, r, g, b, "Allocated new RW Cells");
   }
   // Re-defining an index: a writable cell changes colour in place, so what
   // was drawn with it changes on the screen too.
   if (st().rw_colors && extras().writable[i])
-    return store_rw(i, (unsigned long)st().color_ind[i], r, g, b, "Stored RW Cells");
+    return store_rw(i, static_cast<unsigned long>(st().color_ind[i]), r, g, b, "Stored RW Cells");
   if (st().rw_colors) {
     int pixel = new_rw_cell(gget_colormap());
-    if (pixel >= 0) return store_rw(i, (unsigned long)pixel, r, g, b, "Stored new RW Cells");
+    if (pixel >= 0) return store_rw(i, static_cast<unsigned long>(pixel), r, g, b, "Stored new RW Cells");
   }
   return store_read_only(i, r, g, b, "Allocated RW Cells");
 }
@@ -236,7 +236,7 @@ void set_attribute_foregrounds(int i, int pixel) {
   const Attribute attributes[] = {
       {s.line_gc, s.line_colr}, {s.text_gc, s.text_colr}, {s.mark_gc, s.mark_colr}, {s.fill_gc, s.fill_colr}};
   for (const Attribute &a : attributes)
-    if (a.gc && a.colour == i) XSetForeground(s.display, a.gc, (unsigned long)pixel);
+    if (a.gc && a.colour == i) XSetForeground(s.display, a.gc, static_cast<unsigned long>(pixel));
 }
 
 }  // namespace
@@ -246,11 +246,9 @@ int ginit_xcolr() {
   if (s.win_type == GKS_WIN && s.display && !s.user_colormap) {
     bool wanted = s.local_cmap || std::getenv("LOCAL_CMAP") || std::getenv("zyblocal_cmap");
     if (wanted)
-      s.user_colormap = XCreateColormap(s.display, s.root_window,
-                                        DefaultVisual(s.display, s.screen), AllocNone);
+      s.user_colormap = XCreateColormap(s.display, s.root_window, DefaultVisual(s.display, s.screen), AllocNone);
   }
-  if (s.user_colormap && s.display && s.root_window)
-    XSetWindowColormap(s.display, s.root_window, s.user_colormap);
+  if (s.user_colormap && s.display && s.root_window) XSetWindowColormap(s.display, s.root_window, s.user_colormap);
   s.color_ind.fill(-1);
   extras().writable.fill(false);
   return 0;
@@ -266,12 +264,10 @@ int ginit_background() {
     XColor c = named ? named_background(text) : default_background();
     if (!alloc_read_only(gget_colormap(), c))
       c.pixel = s.inverse ? WhitePixel(s.display, s.screen) : BlackPixel(s.display, s.screen);
-    MESS_print(kColourDebug, "Allocated BG Color: %lu (%5d %5d %5d)\n", c.pixel, c.red, c.green,
-               c.blue);
+    MESS_print(kColourDebug, "Allocated BG Color: %lu (%5d %5d %5d)\n", c.pixel, c.red, c.green, c.blue);
     XQueryColor(s.display, gget_colormap(), &c);
-    MESS_print(kColourDebug, "Queried BG Color: %lu (%5d %5d %5d)\n", c.pixel, c.red, c.green,
-               c.blue);
-    s.color_ind[GKS_BACK_COLR] = (int)c.pixel;
+    MESS_print(kColourDebug, "Queried BG Color: %lu (%5d %5d %5d)\n", c.pixel, c.red, c.green, c.blue);
+    s.color_ind[GKS_BACK_COLR] = static_cast<int>(c.pixel);
     s.red[GKS_BACK_COLR] = c.red / kFullScale;
     s.grn[GKS_BACK_COLR] = c.green / kFullScale;
     s.blu[GKS_BACK_COLR] = c.blue / kFullScale;
@@ -338,7 +334,7 @@ int gis_color_near(int v, int by_pixel, float r, float g, float b) {
     const auto &pixels = st().color_ind;
     auto it = std::find(pixels.begin(), pixels.end(), v);
     if (it == pixels.end()) return 0;
-    i = (int)(it - pixels.begin());
+    i = static_cast<int>(it - pixels.begin());
   }
   if (!in_table(i)) return 0;
   return distance(i, r, g, b) < GKS_NEAR_COLR ? 1 : 0;
@@ -353,7 +349,7 @@ int gget_color_ind(int i) {
 
 int gget_back_color() {
   int pixel = st().color_ind[GKS_BACK_COLR];
-  return pixel >= 0 ? pixel : (int)st().back_colr;
+  return pixel >= 0 ? pixel : static_cast<int>(st().back_colr);
 }
 
 int gget_color_rgb(int i, float *r, float *g, float *b) {
@@ -367,9 +363,7 @@ int gget_color_rgb(int i, float *r, float *g, float *b) {
 
 int gget_max_color_ind() { return st().max_color_ind; }
 
-unsigned long gget_colormap() {
-  return st().user_colormap ? st().user_colormap : st().def_colormap;
-}
+unsigned long gget_colormap() { return st().user_colormap ? st().user_colormap : st().def_colormap; }
 
 int gset_user_cmap(unsigned long cmap) {
   st().user_colormap = cmap;

@@ -3,9 +3,9 @@
 // colour map.
 #pragma once
 
-constexpr int GKS_NUM_COLR = 257;    // 0 .. 255 drawing colours, 256 the background
-constexpr int GKS_BACK_COLR = 256;   // where index -1 is kept
-constexpr int GKS_PEN_FIRST = 500;   // print-only pen colours 500 .. 508
+constexpr int GKS_NUM_COLR = 257;   // 0 .. 255 drawing colours, 256 the background
+constexpr int GKS_BACK_COLR = 256;  // where index -1 is kept
+constexpr int GKS_PEN_FIRST = 500;  // print-only pen colours 500 .. 508
 constexpr int GKS_PEN_LAST = 508;
 constexpr float GKS_NEAR_COLR = 0.01f;
 

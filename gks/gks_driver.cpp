@@ -53,12 +53,8 @@ int gdrv_clear_region(const float rect[4]) { return dispatch(&GksDriver::clear_r
 int gdrv_clip(const float ndc[4]) { return dispatch(&GksDriver::clip, ndc); }
 int gdrv_message(int ws, const char *text) { return dispatch(&GksDriver::message, ws, text); }
 int gdrv_image(ImageRecord *img, int x, int y) { return dispatch(&GksDriver::image, img, x, y); }
-int gdrv_transform(int code, int n, const float rect[4]) {
-  return dispatch(&GksDriver::transform, code, n, rect);
-}
-int gdrv_attribute(int code, int value, const void *data) {
-  return dispatch(&GksDriver::attribute, code, value, data);
-}
+int gdrv_transform(int code, int n, const float rect[4]) { return dispatch(&GksDriver::transform, code, n, rect); }
+int gdrv_attribute(int code, int value, const void *data) { return dispatch(&GksDriver::attribute, code, value, data); }
 int gdrv_polyline(int count, const float *pts) { return dispatch(&GksDriver::polyline, count, pts); }
 int gdrv_fill_area(int count, const float *pts) { return dispatch(&GksDriver::fill_area, count, pts); }
 int gdrv_polymarker(int count, const float *pts) { return dispatch(&GksDriver::polymarker, count, pts); }

@@ -14,7 +14,7 @@
 struct ImageRecord;
 
 struct GksDriver {
-  int type = 0;      // GKS_WIN, GKS_META, GKS_PS, GKS_HPGL or GKS_PIX
+  int type = 0;           // GKS_WIN, GKS_META, GKS_PS, GKS_HPGL or GKS_PIX
   const char *name = "";  // for messages
 
   // Opens the output (device as gopen_ws got it); 0, or -1 with a message.

@@ -21,7 +21,6 @@
 #include "util/resrc.h"
 #include "util/string.h"
 
-
 namespace {
 
 constexpr int INPUT_OFF = 0;

@@ -22,9 +22,9 @@ union _XEvent;
 constexpr int GKS_REQUEST_NEW_FRAME = 2;
 constexpr int GKS_REQUEST_QUIT = 9;
 
-int ginit_event(int mode);      // mode 0 also switches input off; returns 1
-int gset_input_mode(int mode);  // 1 enables keyboard input, anything else disables it
-int gget_input_mode();          // 1, or 0 once the user asked to quit
-int gcheck_event();             // serves pending events; the number of user events
+int ginit_event(int mode);                     // mode 0 also switches input off; returns 1
+int gset_input_mode(int mode);                 // 1 enables keyboard input, anything else disables it
+int gget_input_mode();                         // 1, or 0 once the user asked to quit
+int gcheck_event();                            // serves pending events; the number of user events
 int gprocess_x11_event(union _XEvent *event);  // serves one event; returns 0
-int gis_mapped();               // 1 while the window is mapped
+int gis_mapped();                              // 1 while the window is mapped

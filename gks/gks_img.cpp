@@ -62,7 +62,8 @@ std::vector<unsigned char> opaque_mask(const XImage &xi, uint32_t transparent) {
   int row_bytes = (xi.width + 7) / 8;
   std::vector<unsigned char> mask(static_cast<size_t>(row_bytes) * xi.height, 0);
   for (int y = 0; y < xi.height; y++) {
-    const unsigned char *row = reinterpret_cast<const unsigned char *>(xi.data) + static_cast<size_t>(y) * xi.bytes_per_line;
+    const unsigned char *row =
+        reinterpret_cast<const unsigned char *>(xi.data) + static_cast<size_t>(y) * xi.bytes_per_line;
     unsigned char *bits = &mask[static_cast<size_t>(y) * row_bytes];
     for (int x = 0; x < xi.width; x++) {
       if (gimg_converted_value(xi, row, x) != transparent) bits[x / 8] |= static_cast<unsigned char>(1u << (x % 8));
@@ -202,9 +203,7 @@ int gsetup_image_colors(ImageRecord *img, int transparent_pixel) {
   size_t bytes = static_cast<size_t>(img->bytes_per_line) * img->height;
   unsigned char *p = img->data;
   switch (win_depth) {
-    case 8:
-      map_bytes(p, bytes, map);
-      break;
+    case 8: map_bytes(p, bytes, map); break;
     case 4:  // the high nibble is the first pixel
       for (size_t i = 0; i < bytes; i++) {
         p[i] = static_cast<unsigned char>(((map(p[i] >> 4) & 0x0F) << 4) | (map(p[i] & 0x0F) & 0x0F));
@@ -217,15 +216,12 @@ int gsetup_image_colors(ImageRecord *img, int transparent_pixel) {
         p[i] = out;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return 0;
 }
 
-int gset_ximage_params(ImageRecord *img, XImage *ximage) {
-  return gimg_describe_plain(img, ximage);
-}
+int gset_ximage_params(ImageRecord *img, XImage *ximage) { return gimg_describe_plain(img, ximage); }
 
 int gimg_put_x11(ImageRecord *img, int x, int y) {
   if (!has_target()) return 0;

@@ -29,8 +29,8 @@ int goverlay_image_file(const char *name, const char *colour, int x, int y);  //
 int gset_save_image_type(int type);  // 56 GIF, 58 PNG, anything else XWD
 int gget_save_image_type();
 
-int gget_image(ImageRecord *img);        // grabs the draw window; 1 ok, 0 failure
-int gsave_image_file(const char *name);  // the writer's result, 0 when the grab fails
+int gget_image(ImageRecord *img);                // grabs the draw window; 1 ok, 0 failure
+int gsave_image_file(const char *name);          // the writer's result, 0 when the grab fails
 int gsave_image_as(const char *name, int type);  // the same with an IMG_OUT_* type
 // The draw window as a GIF or XWD file: 1 ok, 0 failure.
 int GIF_dump(const char *name);

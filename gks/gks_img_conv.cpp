@@ -22,8 +22,8 @@
 
 // From Xlib's internal header, which defines min and max as macros and so
 // stays out of C++ sources.
-extern "C" int (*XESetCloseDisplay(Display *display, int extension,
-                                   int (*proc)(Display *, XExtCodes *)))(Display *, XExtCodes *);
+extern "C" int (*XESetCloseDisplay(Display *display, int extension, int (*proc)(Display *, XExtCodes *)))(Display *,
+                                                                                                          XExtCodes *);
 
 namespace {
 
@@ -34,7 +34,7 @@ struct ShmBuffer {
   ShmExtension ext;
   ShmSegment segment;
   bool attached = false;
-  bool busy = false;  // a put from it may still be in the server's queue
+  bool busy = false;             // a put from it may still be in the server's queue
   unsigned long put_serial = 0;  // the request number of that put
 };
 
@@ -59,8 +59,8 @@ struct Layout {
 
 struct Channel {
   uint32_t mask = 0;
-  int shift = 0;   // lowest set bit
-  int max = 0;     // 2^(set bits) - 1
+  int shift = 0;  // lowest set bit
+  int max = 0;    // 2^(set bits) - 1
   int bits = 0;
 };
 
@@ -95,12 +95,9 @@ uint32_t load_value(const unsigned char *p, int bpp, bool msb) {
     case 32:
       return msb ? (uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3]
                  : (uint32_t{p[3]} << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
-    case 24:
-      return msb ? (p[0] << 16) | (p[1] << 8) | p[2] : (p[2] << 16) | (p[1] << 8) | p[0];
-    case 16:
-      return msb ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
-    default:
-      return p[0];
+    case 24: return msb ? (p[0] << 16) | (p[1] << 8) | p[2] : (p[2] << 16) | (p[1] << 8) | p[0];
+    case 16: return msb ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
+    default: return p[0];
   }
 }
 
@@ -166,7 +163,8 @@ Plan plan_for(const ImageRecord *img, int win_depth, bool native, const Layout &
   }
   if (img->depth == 8 && img->bits_per_pixel == 8) return Plan::kIndexToTrue;
   if (img->depth == win_depth) {
-    bool same_layout = img->bits_per_pixel == server.bits_per_pixel && (img->byte_order != 0) == (server.byte_order == MSBFirst);
+    bool same_layout =
+        img->bits_per_pixel == server.bits_per_pixel && (img->byte_order != 0) == (server.byte_order == MSBFirst);
     if (!native || same_layout || !is_true_color_record(img)) return Plan::kOwnArray;
     return Plan::kTrueToTrue;
   }
@@ -324,7 +322,10 @@ Layout plain_layout(const ImageRecord *img, int win_depth) {
     case 4: l.bytes_per_line = (img->width + 1) / 2; break;
     case 8: l.bytes_per_line = img->width; break;
     case 16: l.bytes_per_line = 2 * img->width; break;
-    default: l.bytes_per_line = 3 * img->width; l.bits_per_pixel = 24; break;
+    default:
+      l.bytes_per_line = 3 * img->width;
+      l.bits_per_pixel = 24;
+      break;
   }
   return l;
 }
@@ -367,7 +368,8 @@ void share_rows(const ImageRecord *img, const Layout &out, XImage *xi, Conversio
   if (dst == nullptr) return;
   size_t n = std::min(img->bytes_per_line, out.bytes_per_line);
   for (int y = 0; y < img->height; y++) {
-    std::memcpy(dst + static_cast<size_t>(y) * out.bytes_per_line, img->data + static_cast<size_t>(y) * img->bytes_per_line, n);
+    std::memcpy(dst + static_cast<size_t>(y) * out.bytes_per_line,
+                img->data + static_cast<size_t>(y) * img->bytes_per_line, n);
   }
   xi->data = reinterpret_cast<char *>(dst);
   xi->bytes_per_line = out.bytes_per_line;
@@ -544,8 +546,8 @@ unsigned char *shm_buffer(size_t size) {
   }
   shm.attached = true;
   watch_close(display);
-  MESS_print(MESS_DEBUG, "shared memory: segment of %zu bytes attached (protocol %d.%d)\n", size,
-             shm.ext.major_version, shm.ext.minor_version);
+  MESS_print(MESS_DEBUG, "shared memory: segment of %zu bytes attached (protocol %d.%d)\n", size, shm.ext.major_version,
+             shm.ext.minor_version);
   return reinterpret_cast<unsigned char *>(shm.segment.address);
 }
 
@@ -570,12 +572,9 @@ uint32_t gimg_converted_value(const XImage &xi, const unsigned char *row, int x)
       const unsigned char *p = row + 4 * x;
       return msb ? (p[1] << 16) | (p[2] << 8) | p[3] : (p[2] << 16) | (p[1] << 8) | p[0];
     }
-    case 24:
-      return load_value(row + 3 * x, 24, msb);
-    case 16:
-      return load_value(row + 2 * x, 16, msb);
-    default:
-      return row[x];
+    case 24: return load_value(row + 3 * x, 24, msb);
+    case 16: return load_value(row + 2 * x, 16, msb);
+    default: return row[x];
   }
 }
 

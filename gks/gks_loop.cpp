@@ -11,8 +11,8 @@
 #include "gks/gks_colr.h"
 #include "gks/gks_obj.h"
 #include "gks/gks_state.h"
-#include "gks/gks_zoom.h"
 #include "gks/gks_x11.h"
+#include "gks/gks_zoom.h"
 #include "util/mess.h"
 
 namespace {
@@ -32,9 +32,12 @@ bool is_slot(int n) { return n >= 0 && n < GKS_MAX_FRAMES; }
 // -1 and -2 become slot numbers; -3 stays the window; anything that then
 // names no slot becomes kNoSlot.
 int resolve(int n) {
-  if (n == GKS_FRAME_LAST) n = st().num_images - 1;
-  else if (n == GKS_FRAME_CURRENT) n = st().cur_image;
-  else if (n == GKS_FRAME_WINDOW) return GKS_FRAME_WINDOW;
+  if (n == GKS_FRAME_LAST)
+    n = st().num_images - 1;
+  else if (n == GKS_FRAME_CURRENT)
+    n = st().cur_image;
+  else if (n == GKS_FRAME_WINDOW)
+    return GKS_FRAME_WINDOW;
   return is_slot(n) ? n : kNoSlot;
 }
 
@@ -50,7 +53,7 @@ void free_pixmap(GksFrame &frame) {
 
 unsigned long background_pixel() {
   int pixel = gget_color_ind(-1);
-  return pixel >= 0 ? (unsigned long)pixel : st().back_colr;
+  return pixel >= 0 ? static_cast<unsigned long>(pixel) : st().back_colr;
 }
 
 // Delays come from commands and keys; a negative or non-finite one would
@@ -61,8 +64,7 @@ float sane_delay(float seconds) { return (std::isfinite(seconds) && seconds > 0.
 int slot_for_create(int n) {
   if (n < 0) n = st().num_images;
   if (!is_slot(n)) {
-    gerr_printf("gcreate_frame", "no room for frame %d: the table holds %d frames\n", n,
-                GKS_MAX_FRAMES);
+    gerr_printf("gcreate_frame", "no room for frame %d: the table holds %d frames\n", n, GKS_MAX_FRAMES);
     return kNoSlot;
   }
   return n;
@@ -73,8 +75,8 @@ bool make_pixmap(GksFrame &frame) {
   if (frame.pixmap) return true;
   if (s.win_width <= 0 || s.win_height <= 0 || !s.root_window) return false;
   s.Xerror = 0;
-  frame.pixmap = XCreatePixmap(s.display, s.root_window, (unsigned)s.win_width,
-                               (unsigned)s.win_height, (unsigned)s.depth);
+  frame.pixmap = XCreatePixmap(s.display, s.root_window, static_cast<unsigned>(s.win_width),
+                               static_cast<unsigned>(s.win_height), static_cast<unsigned>(s.depth));
   XSync(s.display, False);
   if (s.Xerror) {
     // The server refused (out of memory): the id names nothing.
@@ -114,7 +116,7 @@ int gcreate_frame(int n) {
   if (count < GKS_MAX_FRAMES) s.images[count].delay = GKS_END_PAUSE;
   XSync(s.display, False);
   MESS_print(kFrameLog, "Created frame: %d-%ld\n", count,
-             count < GKS_MAX_FRAMES ? (long)s.images[count].pixmap : 0L);
+             count < GKS_MAX_FRAMES ? static_cast<long>(s.images[count].pixmap) : 0L);
   if (slot == count) s.num_images = slot + 1;
   return slot;
 }
@@ -122,8 +124,10 @@ int gcreate_frame(int n) {
 int gselect_frame(int n) {
   gset_redraw(0);
   int r = resolve(n);
-  if (r == GKS_FRAME_WINDOW || r == kNoSlot) gset_draw_window(0);
-  else gset_draw_window(st().images[r].pixmap);
+  if (r == GKS_FRAME_WINDOW || r == kNoSlot)
+    gset_draw_window(0);
+  else
+    gset_draw_window(st().images[r].pixmap);
   MESS_print(kFrameLog, "Selected frame: %d\n", r == kNoSlot ? n : r);
   return 0;
 }
@@ -134,8 +138,8 @@ int gclear_frame(int n) {
   Pixmap target = pixmap_of(resolve(n));
   if (!target || !s.root_gc) return 0;
   XSetForeground(s.display, s.root_gc, background_pixel());
-  XFillRectangle(s.display, target, s.root_gc, 0, 0, (unsigned)s.win_width,
-                 (unsigned)s.win_height);
+  XFillRectangle(s.display, target, s.root_gc, 0, 0, static_cast<unsigned>(s.win_width),
+                 static_cast<unsigned>(s.win_height));
   return 0;
 }
 
@@ -145,8 +149,8 @@ int gcopy_frame(int dst, int src) {
   int rd = resolve(dst), rs = resolve(src);
   Pixmap to = pixmap_of(rd), from = pixmap_of(rs);
   if (!to || !from || !s.root_gc) return 0;
-  XCopyArea(s.display, from, to, s.root_gc, s.win_x, s.win_y, (unsigned)s.win_width,
-            (unsigned)s.win_height, s.win_x, s.win_y);
+  XCopyArea(s.display, from, to, s.root_gc, s.win_x, s.win_y, static_cast<unsigned>(s.win_width),
+            static_cast<unsigned>(s.win_height), s.win_x, s.win_y);
   MESS_print(kLoopDebug, "Copy frame: %d->%d\n", rs, rd);
   return 0;
 }
@@ -159,13 +163,17 @@ int gswitch_frame(int a, int b) {
   // The window must keep a backing pixmap.
   if ((ra == GKS_FRAME_WINDOW && !pb) || (rb == GKS_FRAME_WINDOW && !pa)) return 0;
   auto store = [&s](int ref, Pixmap id) {
-    if (ref == GKS_FRAME_WINDOW) gset_base_window(id);
-    else s.images[ref].pixmap = id;
+    if (ref == GKS_FRAME_WINDOW)
+      gset_base_window(id);
+    else
+      s.images[ref].pixmap = id;
   };
   store(ra, pb);
   store(rb, pa);
-  if (s.draw_window == pa) s.draw_window = pb;
-  else if (s.draw_window == pb) s.draw_window = pa;
+  if (s.draw_window == pa)
+    s.draw_window = pb;
+  else if (s.draw_window == pb)
+    s.draw_window = pa;
   return 0;
 }
 
@@ -178,8 +186,10 @@ int gdisplay_frame(int n) {
   if (n < 0) n = s.cur_image;
   if (!is_slot(n)) return 0;
 
-  if (gget_zoom() < 2) gcopy_frame(GKS_FRAME_WINDOW, n);
-  else gzoom(n, -1, -1, -1, 1);
+  if (gget_zoom() < 2)
+    gcopy_frame(GKS_FRAME_WINDOW, n);
+  else
+    gzoom(n, -1, -1, -1, 1);
   gupdate_window();
 
   if (s.loop_title && s.num_images > 0) {
@@ -246,9 +256,12 @@ int gset_looping(int on) {
 }
 
 int gtoggle_loop(int mode) {
-  if (mode == 1) gset_looping(1);
-  else if (mode == 0) gset_looping(0);
-  else gset_looping(st().looping != 1 ? 1 : 0);
+  if (mode == 1)
+    gset_looping(1);
+  else if (mode == 0)
+    gset_looping(0);
+  else
+    gset_looping(st().looping != 1 ? 1 : 0);
   gsync();
   return 0;
 }
@@ -279,8 +292,10 @@ int ginc_loop_delay(float delta) {
   if (!std::isfinite(delta)) return 0;
   s.loop_delay = std::max(0.0f, s.loop_delay + delta);
   for (int i = 0; i < s.num_images - 1; ++i) s.images[i].delay = s.loop_delay;
-  if (delta > 0) MESS_print(kFrameLog, "Loop delay incremented to: %2.2f\n", s.loop_delay);
-  else MESS_print(kFrameLog, "Loop delay decremented to: %2.2f\n", s.loop_delay);
+  if (delta > 0)
+    MESS_print(kFrameLog, "Loop delay incremented to: %2.2f\n", s.loop_delay);
+  else
+    MESS_print(kFrameLog, "Loop delay decremented to: %2.2f\n", s.loop_delay);
   return 0;
 }
 
@@ -340,7 +355,7 @@ int gset_image_data(int n, const void *data, int len) {
   GksFrame &frame = st().images[r];
   int kept = std::clamp(len, 0, GKS_FRAME_DATA_MAX);
   if (!data) kept = 0;
-  if (kept > 0) std::memcpy(frame.data, data, (size_t)kept);
+  if (kept > 0) std::memcpy(frame.data, data, static_cast<size_t>(kept));
   frame.data_len = kept;
   return kept;
 }
@@ -349,7 +364,7 @@ int gget_image_data(int n, void *out) {
   int r = resolve(n);
   if (!is_slot(r) || !out) return 0;
   const GksFrame &frame = st().images[r];
-  if (frame.data_len > 0) std::memcpy(out, frame.data, (size_t)frame.data_len);
+  if (frame.data_len > 0) std::memcpy(out, frame.data, static_cast<size_t>(frame.data_len));
   return frame.data_len;
 }
 

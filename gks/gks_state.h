@@ -39,8 +39,8 @@ struct GksState {
   int screen = 0;
   Visual *visual = nullptr;
   int depth = 0;
-  int bits_per_pixel = 0;  // of images at the window's depth
-  Window screen_root = 0;  // the screen's root window
+  int bits_per_pixel = 0;    // of images at the window's depth
+  Window screen_root = 0;    // the screen's root window
   std::string display_name;  // as asked for; "" for Xlib's default
 
   // The workstation. root_window is our own top-level window (the kernel's

@@ -39,8 +39,10 @@ int ginq_maxview(int type, float *xmax, float *ymax) {
   int status = ginq_disp_space_size(1, &err, &space);
   float x = 1.0f, y = 1.0f;
   if (status >= 0 && err >= 0 && space.xmax > 0 && space.ymax > 0) {
-    if (space.xmax > space.ymax) y = space.ymax / space.xmax;
-    else x = space.xmax / space.ymax;
+    if (space.xmax > space.ymax)
+      y = space.ymax / space.xmax;
+    else
+      x = space.xmax / space.ymax;
   }
   if (xmax) *xmax = x;
   if (ymax) *ymax = y;
@@ -54,9 +56,12 @@ int GPH_set_win_title() {
 
   const char *title = RES_get("title");
   std::string chosen;
-  if (title && *title) chosen = title;
-  else if (name && *name) chosen = (name[0] == '+') ? name + 1 : name;
-  else chosen = program;
+  if (title && *title)
+    chosen = title;
+  else if (name && *name)
+    chosen = (name[0] == '+') ? name + 1 : name;
+  else
+    chosen = program;
   return gset_win_title(chosen.c_str());
 }
 

@@ -65,8 +65,8 @@ Rect unit_square() { return Rect{}; }
 // A zero-sized or non-finite rectangle would turn every conversion into
 // infinities or not-a-number.
 bool usable(const float *r, const char *routine) {
-  bool ok = r && std::isfinite(r[0]) && std::isfinite(r[1]) && std::isfinite(r[2]) &&
-            std::isfinite(r[3]) && r[1] != r[0] && r[3] != r[2];
+  bool ok = r && std::isfinite(r[0]) && std::isfinite(r[1]) && std::isfinite(r[2]) && std::isfinite(r[3]) &&
+            r[1] != r[0] && r[3] != r[2];
   if (!ok) gerr_printf(routine, "invalid rectangle\n");
   return ok;
 }
@@ -100,27 +100,27 @@ void compute_plot_rect() {
     t.plt.dx = t.wkvp.dx;
     t.plt.dy = t.wkvp.dx * t.wkwn.dy / t.wkwn.dx;
   }
-  t.plt.x0 = (float)ox + t.wkvp.xmin;
-  t.plt.y0 = (float)oy + t.wkvp.ymin;
+  t.plt.x0 = static_cast<float>(ox) + t.wkvp.xmin;
+  t.plt.y0 = static_cast<float>(oy) + t.wkvp.ymin;
   compute_scales();
 }
 
 // Truncation of a double into a range X can take.
 long trunc_in(double v, long lo, long hi) {
   if (!std::isfinite(v)) return 0;
-  return std::clamp((long)std::clamp(v, (double)lo, (double)hi), lo, hi);
+  return std::clamp(static_cast<long>(std::clamp(v, static_cast<double>(lo), static_cast<double>(hi))), lo, hi);
 }
 
 void compute_clip() {
   TranState &t = tr();
   long x = trunc_in(xNDC_p(t.cur_vp.xmin) + 0.5, SHRT_MIN, SHRT_MAX);
-  long width = trunc_in(xNDC_p(t.cur_vp.xmax) - (double)x + 1.5, 0, USHRT_MAX);
+  long width = trunc_in(xNDC_p(t.cur_vp.xmax) - static_cast<double>(x) + 1.5, 0, USHRT_MAX);
   long y = trunc_in(yNDC_p(t.cur_vp.ymax) + 0.5, SHRT_MIN, SHRT_MAX);
-  long height = trunc_in(yNDC_p(t.cur_vp.ymin) - (double)y + 1.5, 0, USHRT_MAX);
-  t.clip.x = (short)x;
-  t.clip.y = (short)y;
-  t.clip.width = (unsigned short)width;
-  t.clip.height = (unsigned short)height;
+  long height = trunc_in(yNDC_p(t.cur_vp.ymin) - static_cast<double>(y) + 1.5, 0, USHRT_MAX);
+  t.clip.x = static_cast<short>(x);
+  t.clip.y = static_cast<short>(y);
+  t.clip.width = static_cast<unsigned short>(width);
+  t.clip.height = static_cast<unsigned short>(height);
 }
 
 // The viewport of the current transformation as a driver's clip rectangle.
@@ -133,8 +133,8 @@ void apply_clip() {
 void select_tran(int n) {
   TranState &t = tr();
   t.cur_trans = n;
-  t.cur_wn = t.wn[(size_t)n];
-  t.cur_vp = t.vp[(size_t)n];
+  t.cur_wn = t.wn[static_cast<size_t>(n)];
+  t.cur_vp = t.vp[static_cast<size_t>(n)];
   compute_scales();
 }
 
@@ -146,10 +146,10 @@ int ginit_tran(int mode) {
   gget_win_size(&w, &h);
   t.wkvp.xmin = 0;
   t.wkvp.ymin = 0;
-  t.wkvp.xmax = (float)(w - 1);
-  t.wkvp.ymax = (float)(h - 1);
-  t.wkvp.dx = (float)(w - 1);
-  t.wkvp.dy = (float)(h - 1);
+  t.wkvp.xmax = static_cast<float>(w - 1);
+  t.wkvp.ymax = static_cast<float>(h - 1);
+  t.wkvp.dx = static_cast<float>(w - 1);
+  t.wkvp.dy = static_cast<float>(h - 1);
   if (mode != 10) {
     t.wkwn = unit_square();
     t.wn.fill(unit_square());
@@ -200,9 +200,9 @@ int gset_win(int n, const float r[4]) {
   gdrv_transform(GOBJ_WIN, n, r);
   gnew_obj(GOBJ_WIN, n, kRectBytes, r);
   TranState &t = tr();
-  t.wn[(size_t)n] = make_rect(r);
+  t.wn[static_cast<size_t>(n)] = make_rect(r);
   if (n == t.cur_trans) {
-    t.cur_wn = t.wn[(size_t)n];
+    t.cur_wn = t.wn[static_cast<size_t>(n)];
     compute_scales();
   }
   return 0;
@@ -217,9 +217,9 @@ int gset_vp(int n, const float r[4]) {
   gdrv_transform(GOBJ_VP, n, r);
   gnew_obj(GOBJ_VP, n, kRectBytes, r);
   TranState &t = tr();
-  t.vp[(size_t)n] = make_rect(r);
+  t.vp[static_cast<size_t>(n)] = make_rect(r);
   if (n == t.cur_trans) {
-    t.cur_vp = t.vp[(size_t)n];
+    t.cur_vp = t.vp[static_cast<size_t>(n)];
     compute_scales();
     compute_clip();
     apply_clip();
@@ -260,8 +260,8 @@ int gget_xviewport(short rect[4]) {
   const ClipRect &c = tr().clip;
   rect[0] = c.x;
   rect[1] = c.y;
-  rect[2] = (short)std::min<int>(c.width, SHRT_MAX);
-  rect[3] = (short)std::min<int>(c.height, SHRT_MAX);
+  rect[2] = static_cast<short>(std::min<int>(c.width, SHRT_MAX));
+  rect[3] = static_cast<short>(std::min<int>(c.height, SHRT_MAX));
   return 0;
 }
 
@@ -336,8 +336,8 @@ int ginq_disp_space_size(int ws, int *err, GksDispSpace *out) {
   if (err) *err = 0;
   if (out) {
     out->device_units = 1;
-    out->xmax = (float)(w - 1);
-    out->ymax = (float)(h - 1);
+    out->xmax = static_cast<float>(w - 1);
+    out->ymax = static_cast<float>(h - 1);
     out->width = w;
     out->height = h;
   }
@@ -357,8 +357,8 @@ int ginq_norm_tran(int n, int *err, float out[8]) {
   }
   if (err) *err = 0;
   if (out) {
-    const Rect &w = tr().wn[(size_t)n];
-    const Rect &v = tr().vp[(size_t)n];
+    const Rect &w = tr().wn[static_cast<size_t>(n)];
+    const Rect &v = tr().vp[static_cast<size_t>(n)];
     const float values[8] = {w.xmin, w.xmax, w.ymin, w.ymax, v.xmin, v.xmax, v.ymin, v.ymax};
     std::copy(values, values + 8, out);
   }

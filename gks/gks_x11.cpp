@@ -41,13 +41,11 @@ constexpr int kRequestNameMax = 60;
 constexpr int kIconSide = 48;
 
 // Cursor-font glyphs, in the order of the cursor types.
-constexpr unsigned int kCursorGlyphs[GKS_NUM_CURSORS] = {
-    XC_X_cursor, XC_left_ptr, XC_fleur, XC_exchange, XC_dot,
-    XC_pencil,   XC_tcross,   XC_xterm, XC_watch};
+constexpr unsigned int kCursorGlyphs[GKS_NUM_CURSORS] = {XC_X_cursor, XC_left_ptr, XC_fleur, XC_exchange, XC_dot,
+                                                         XC_pencil,   XC_tcross,   XC_xterm, XC_watch};
 
-constexpr long kWindowEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask |
-                               ButtonReleaseMask | EnterWindowMask | LeaveWindowMask |
-                               ButtonMotionMask | ExposureMask | StructureNotifyMask |
+constexpr long kWindowEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | EnterWindowMask |
+                               LeaveWindowMask | ButtonMotionMask | ExposureMask | StructureNotifyMask |
                                FocusChangeMask;
 
 // What the window layer keeps for itself.
@@ -70,7 +68,7 @@ bool is_x_type() {
 // The kernel's own icon: a strip of film, in case the program sets none.
 std::array<unsigned char, GKS_ICON_BYTES> default_icon() {
   std::array<unsigned char, GKS_ICON_BYTES> bits{};
-  auto set = [&bits](int x, int y) { bits[y * 6 + x / 8] |= (unsigned char)(1u << (x % 8)); };
+  auto set = [&bits](int x, int y) { bits[y * 6 + x / 8] |= static_cast<unsigned char>(1u << (x % 8)); };
   for (int y = 0; y < kIconSide; ++y)
     for (int x = 0; x < kIconSide; ++x) {
       bool border = x < 2 || x > 45 || y < 2 || y > 45;
@@ -86,14 +84,14 @@ std::array<unsigned char, GKS_ICON_BYTES> default_icon() {
 unsigned long background_pixel() {
   const GksState &st = gks_state();
   int pixel = st.color_ind[GKS_BACK_COLR];
-  return pixel >= 0 ? (unsigned long)pixel : st.back_colr;
+  return pixel >= 0 ? static_cast<unsigned long>(pixel) : st.back_colr;
 }
 
 void fill_drawable(Drawable d, int w, int h) {
   GksState &st = gks_state();
   if (!st.display || !d || !st.root_gc || w <= 0 || h <= 0) return;
   XSetForeground(st.display, st.root_gc, background_pixel());
-  XFillRectangle(st.display, d, st.root_gc, 0, 0, (unsigned)w, (unsigned)h);
+  XFillRectangle(st.display, d, st.root_gc, 0, 0, static_cast<unsigned>(w), static_cast<unsigned>(h));
   XSetForeground(st.display, st.root_gc, st.fore_colr);
 }
 
@@ -153,9 +151,9 @@ void apply_geometry(XSizeHints &hints) {
   unsigned int w = 0, h = 0;
   int mask = XParseGeometry(text.c_str(), &x, &y, &w, &h);
   // A zero or absurd size in the text is dropped rather than sent to X.
-  if ((mask & WidthValue) && valid_side((int)w)) hints.width = (int)w;
-  if ((mask & HeightValue) && valid_side((int)h)) hints.height = (int)h;
-  if ((mask & WidthValue) && (mask & HeightValue) && valid_side((int)w) && valid_side((int)h))
+  if ((mask & WidthValue) && valid_side(static_cast<int>(w))) hints.width = static_cast<int>(w);
+  if ((mask & HeightValue) && valid_side(static_cast<int>(h))) hints.height = static_cast<int>(h);
+  if ((mask & WidthValue) && (mask & HeightValue) && valid_side(static_cast<int>(w)) && valid_side(static_cast<int>(h)))
     hints.flags |= USSize;
   if ((mask & XValue) && (mask & YValue)) {
     hints.flags |= USPosition;
@@ -183,9 +181,9 @@ void set_window_manager_hints(Window win) {
   RES_getval("icon", &st.icon, RES_BOOLEAN);
 
   if (!st.icon_bits_set) st.icon_bits = default_icon();
-  extras().icon_pixmap = XCreatePixmapFromBitmapData(
-      st.display, win, reinterpret_cast<char *>(st.icon_bits.data()), kIconSide, kIconSide,
-      BlackPixel(st.display, st.screen), WhitePixel(st.display, st.screen), 1);
+  extras().icon_pixmap =
+      XCreatePixmapFromBitmapData(st.display, win, reinterpret_cast<char *>(st.icon_bits.data()), kIconSide, kIconSide,
+                                  BlackPixel(st.display, st.screen), WhitePixel(st.display, st.screen), 1);
 
   XWMHints wm{};
   wm.flags = InputHint | StateHint | IconPixmapHint;
@@ -290,8 +288,8 @@ Window create_top_window(const XSizeHints &hints) {
   st.Xerror_print = 0;
   st.Xerror = 0;
   Window win = XCreateWindow(dpy, st.screen_root, hints.x, hints.y, static_cast<unsigned>(hints.width),
-                             static_cast<unsigned>(hints.height), kWindowBorder, st.depth, InputOutput,
-                             st.visual, attr_mask, &attr);
+                             static_cast<unsigned>(hints.height), kWindowBorder, st.depth, InputOutput, st.visual,
+                             attr_mask, &attr);
   XSync(dpy, False);
   bool failed = st.Xerror || !win;
   st.Xerror_print = 1;
@@ -301,8 +299,7 @@ Window create_top_window(const XSizeHints &hints) {
 void describe_window(Window win, XSizeHints &hints) {
   GksState &st = gks_state();
   std::replace(st.win_title.begin(), st.win_title.end(), '_', ' ');
-  XSetStandardProperties(st.display, win, st.win_title.c_str(), st.win_title.c_str(), None, nullptr, 0,
-                         &hints);
+  XSetStandardProperties(st.display, win, st.win_title.c_str(), st.win_title.c_str(), None, nullptr, 0, &hints);
   set_window_manager_hints(win);
   st.root_gc = XCreateGC(st.display, win, 0, nullptr);
   // Copies between pixmaps must not queue a NoExpose event each.
@@ -817,7 +814,7 @@ int gset_xsize(int w, int h) {
   if (!st.root_window || !st.display) return 0;
   // The base window follows when the configure event arrives
   // (gresize_window), which compares with the base window's size.
-  XResizeWindow(st.display, st.root_window, (unsigned)w, (unsigned)h);
+  XResizeWindow(st.display, st.root_window, static_cast<unsigned>(w), static_cast<unsigned>(h));
   XSync(st.display, False);
   return 0;
 }
@@ -857,8 +854,8 @@ int gget_win_title_extra(char *dst) {
 int gupdate_window() {
   GksState &st = gks_state();
   if (!st.display || !st.root_window || !st.base_window) return -1;
-  XCopyArea(st.display, st.base_window, st.root_window, st.root_gc, 0, 0,
-            (unsigned)st.root_width, (unsigned)st.root_height, 0, 0);
+  XCopyArea(st.display, st.base_window, st.root_window, st.root_gc, 0, 0, static_cast<unsigned>(st.root_width),
+            static_cast<unsigned>(st.root_height), 0, 0);
   gsync();
   return 0;
 }
@@ -909,7 +906,7 @@ int gresize_window(int w, int h) {
   int new_w = 0, new_h = 0;
   if (w > 0) {
     if (!valid_side(w) || !valid_side(h)) return 0;
-    XResizeWindow(st.display, st.root_window, (unsigned)w, (unsigned)h);
+    XResizeWindow(st.display, st.root_window, static_cast<unsigned>(w), static_cast<unsigned>(h));
     new_w = w;
     new_h = h;
   } else {
@@ -925,13 +922,13 @@ int gresize_window(int w, int h) {
 
   XClearWindow(st.display, st.root_window);
   Pixmap old_base = st.base_window;
-  Pixmap new_base = XCreatePixmap(st.display, st.root_window, (unsigned)new_w, (unsigned)new_h,
-                                  (unsigned)st.depth);
+  Pixmap new_base = XCreatePixmap(st.display, st.root_window, static_cast<unsigned>(new_w),
+                                  static_cast<unsigned>(new_h), static_cast<unsigned>(st.depth));
   // Fill first so that a grown window shows no random server memory.
   fill_drawable(new_base, new_w, new_h);
   if (old_base && st.root_width > 0 && st.root_height > 0)
-    XCopyArea(st.display, old_base, new_base, st.root_gc, 0, 0, (unsigned)st.root_width,
-              (unsigned)st.root_height, 0, 0);
+    XCopyArea(st.display, old_base, new_base, st.root_gc, 0, 0, static_cast<unsigned>(st.root_width),
+              static_cast<unsigned>(st.root_height), 0, 0);
   if (old_base) XFreePixmap(st.display, old_base);
   st.base_window = new_base;
   st.draw_window = new_base;

@@ -59,7 +59,7 @@ int gdeactivate_ws(int ws);
 // "display"), 6 another program's window ("display,+root:drawable[:WxH[:cmap]]",
 // or the line in "zybwindow"/"WINDOW"), 3, 4, 5 the file kinds. 0, or -1.
 int gopen_ws(int ws, const char *device, int type);
-int gclose_ws(int ws);                               // 0, or -1 when nothing is open
+int gclose_ws(int ws);     // 0, or -1 when nothing is open
 int ginit_plot(int mode);  // a GKS_PLOT_* mode
 
 // Type predicates.

@@ -30,8 +30,7 @@ ZoomFactor gzoom_factor(int factor, int zoom, bool source_is_frame) {
   return {set, set};
 }
 
-ZoomPoint gzoom_centre(int x, int y, int width, int height, int zoom, ZoomPoint stored,
-                       bool frames_exist) {
+ZoomPoint gzoom_centre(int x, int y, int width, int height, int zoom, ZoomPoint stored, bool frames_exist) {
   if (x == -1) return stored;
   if (frames_exist && zoom != 1) {
     // The window shows a frame magnified about the stored centre; go back to
@@ -82,8 +81,7 @@ std::vector<int> source_indices(int size, int source_size, int origin, int facto
 }
 
 template <int Bytes>
-void replicate_bytes(const unsigned char *source_row, unsigned char *dest_row,
-                     const std::vector<int> &columns) {
+void replicate_bytes(const unsigned char *source_row, unsigned char *dest_row, const std::vector<int> &columns) {
   unsigned char *out = dest_row;
   for (int column : columns) {
     std::memcpy(out, source_row + static_cast<size_t>(column) * Bytes, Bytes);
@@ -91,8 +89,8 @@ void replicate_bytes(const unsigned char *source_row, unsigned char *dest_row,
   }
 }
 
-void replicate_nibbles(const unsigned char *source_row, unsigned char *dest_row,
-                       const std::vector<int> &columns, bool lsb_first) {
+void replicate_nibbles(const unsigned char *source_row, unsigned char *dest_row, const std::vector<int> &columns,
+                       bool lsb_first) {
   for (size_t c = 0; c < columns.size(); c++) {
     int column = columns[c];
     bool source_high = ((column & 1) == 0) != lsb_first;
@@ -105,8 +103,8 @@ void replicate_nibbles(const unsigned char *source_row, unsigned char *dest_row,
   }
 }
 
-void replicate_bits(const unsigned char *source_row, unsigned char *dest_row,
-                    const std::vector<int> &columns, bool lsb_first) {
+void replicate_bits(const unsigned char *source_row, unsigned char *dest_row, const std::vector<int> &columns,
+                    bool lsb_first) {
   auto mask_of = [lsb_first](size_t index) {
     unsigned shift = static_cast<unsigned>(index & 7);
     return static_cast<unsigned char>(lsb_first ? 1u << shift : 0x80u >> shift);
@@ -115,13 +113,11 @@ void replicate_bits(const unsigned char *source_row, unsigned char *dest_row,
     size_t column = static_cast<size_t>(columns[c]);
     bool set = (source_row[column >> 3] & mask_of(column)) != 0;
     unsigned char &out = dest_row[c >> 3];
-    out = set ? static_cast<unsigned char>(out | mask_of(c))
-              : static_cast<unsigned char>(out & ~mask_of(c));
+    out = set ? static_cast<unsigned char>(out | mask_of(c)) : static_cast<unsigned char>(out & ~mask_of(c));
   }
 }
 
-using RowReplicator = void (*)(const unsigned char *, unsigned char *, const std::vector<int> &,
-                               bool);
+using RowReplicator = void (*)(const unsigned char *, unsigned char *, const std::vector<int> &, bool);
 
 struct PixelSize {
   int bits;
@@ -129,18 +125,13 @@ struct PixelSize {
 };
 
 const PixelSize pixel_sizes[] = {
-    {32, [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) {
-       replicate_bytes<4>(s, d, c);
-     }},
-    {24, [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) {
-       replicate_bytes<3>(s, d, c);
-     }},
-    {16, [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) {
-       replicate_bytes<2>(s, d, c);
-     }},
-    {8, [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) {
-       replicate_bytes<1>(s, d, c);
-     }},
+    {32,
+     [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) { replicate_bytes<4>(s, d, c); }},
+    {24,
+     [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) { replicate_bytes<3>(s, d, c); }},
+    {16,
+     [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) { replicate_bytes<2>(s, d, c); }},
+    {8, [](const unsigned char *s, unsigned char *d, const std::vector<int> &c, bool) { replicate_bytes<1>(s, d, c); }},
     {4, replicate_nibbles},
     {1, replicate_bits},
 };
@@ -222,12 +213,11 @@ void release_base_image() {
 void save_base_window(Display *display, int width, int height) {
   release_base_image();
   ZoomModule &s = module;
-  s.base_image = XCreatePixmap(display, gget_root_window(), static_cast<unsigned>(width),
-                               static_cast<unsigned>(height),
+  s.base_image = XCreatePixmap(display, gget_root_window(), static_cast<unsigned>(width), static_cast<unsigned>(height),
                                static_cast<unsigned>(gget_win_depth()));
   s.base_image_display = display;
-  XCopyArea(display, gget_base_window(), s.base_image, gget_root_gc(), 0, 0,
-            static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0);
+  XCopyArea(display, gget_base_window(), s.base_image, gget_root_gc(), 0, 0, static_cast<unsigned>(width),
+            static_cast<unsigned>(height), 0, 0);
 }
 
 // Xlib's own rule for the order of pixels packed into one byte.
@@ -237,16 +227,19 @@ bool packs_low_bits_first(const XImage &image) {
 }
 
 ZoomRaster raster_of(const XImage &image) {
-  return {reinterpret_cast<unsigned char *>(image.data), image.width, image.height,
-          image.bytes_per_line, image.bits_per_pixel, packs_low_bits_first(image)};
+  return {reinterpret_cast<unsigned char *>(image.data),
+          image.width,
+          image.height,
+          image.bytes_per_line,
+          image.bits_per_pixel,
+          packs_low_bits_first(image)};
 }
 
 // The window-sized picture built from the part of the source the view
 // shows; nullptr when this pixel size cannot be replicated.
 ImageHolder magnify(Display *display, const XImage &part, int width, int height, int factor) {
-  ImageHolder picture(XCreateImage(display, gget_visual(), static_cast<unsigned>(part.depth),
-                                   ZPixmap, 0, nullptr, static_cast<unsigned>(width),
-                                   static_cast<unsigned>(height), 32, 0));
+  ImageHolder picture(XCreateImage(display, gget_visual(), static_cast<unsigned>(part.depth), ZPixmap, 0, nullptr,
+                                   static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0));
   if (!picture) return nullptr;
   size_t size = static_cast<size_t>(picture->bytes_per_line) * static_cast<size_t>(height);
   picture->data = static_cast<char *>(std::calloc(size, 1));
@@ -304,12 +297,12 @@ int gzoom(int frame, int x, int y, int factor, int again) {
 
   ImageHolder picture = magnify(display, *part, width, height, next.replicate);
   if (picture) {
-    XPutImage(display, base, gget_root_gc(), picture.get(), 0, 0, 0, 0,
-              static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XPutImage(display, base, gget_root_gc(), picture.get(), 0, 0, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
   } else {
     // A pixel size the replication does not know: the picture goes back as it was.
-    XCopyArea(display, source, base, gget_root_gc(), 0, 0, static_cast<unsigned>(width),
-              static_cast<unsigned>(height), 0, 0);
+    XCopyArea(display, source, base, gget_root_gc(), 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+              0, 0);
   }
   XSync(display, False);
   gupdate_window();
@@ -326,8 +319,8 @@ int gunzoom() {
   if (s.base_image && display && s.base_image_display == display) {
     int width = 0, height = 0;
     gget_win_size(&width, &height);
-    XCopyArea(display, s.base_image, gget_base_window(), gget_root_gc(), 0, 0,
-              static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0);
+    XCopyArea(display, s.base_image, gget_base_window(), gget_root_gc(), 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height), 0, 0);
     release_base_image();
     gupdate_window();
   } else {

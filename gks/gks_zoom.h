@@ -53,15 +53,14 @@ struct ZoomPoint {
 // Centre of the next view in source picture pixels. x, y are window pixels
 // (-1: keep the stored centre); with frames present and a zoom in force, the
 // window point is turned back into unzoomed frame coordinates.
-ZoomPoint gzoom_centre(int x, int y, int width, int height, int zoom, ZoomPoint stored,
-                       bool frames_exist);
+ZoomPoint gzoom_centre(int x, int y, int width, int height, int zoom, ZoomPoint stored, bool frames_exist);
 
 // The part of the source shown at a given replication about a centre.
 struct ZoomView {
-  int x0;      // left edge in the source
-  int y0;      // top edge in the source
-  int width;   // source columns shown (width / factor)
-  int height;  // source rows shown
+  int x0;            // left edge in the source
+  int y0;            // top edge in the source
+  int width;         // source columns shown (width / factor)
+  int height;        // source rows shown
   ZoomPoint centre;  // the centre to remember for the next zoom
 };
 

@@ -160,17 +160,10 @@ int read_image(ByteReader &in, ImageRecord *img) {
     place_rows(decoded.data(), w, h, interlaced, img);
   }
   switch (result) {
-    case LzwResult::kCorrupt:
-      MESS_print(MESS_WARN, "GIF_read: Corrupt LZW data\n");
-      return 0;
-    case LzwResult::kTableFull:
-      MESS_print(MESS_WARN, "GIF_read: LZW table overflow\n");
-      return 0;
-    case LzwResult::kTruncated:
-      MESS_print(MESS_WARN, "GIF_read: Image data ends early\n");
-      return 1;
-    default:
-      return 1;
+    case LzwResult::kCorrupt: MESS_print(MESS_WARN, "GIF_read: Corrupt LZW data\n"); return 0;
+    case LzwResult::kTableFull: MESS_print(MESS_WARN, "GIF_read: LZW table overflow\n"); return 0;
+    case LzwResult::kTruncated: MESS_print(MESS_WARN, "GIF_read: Image data ends early\n"); return 1;
+    default: return 1;
   }
 }
 
@@ -250,19 +243,12 @@ unsigned long GIF_pixel_value(const ImageRecord *img, const unsigned char *row, 
     case 24:
       p = row + 3 * static_cast<size_t>(x);
       return msb ? (p[0] << 16) | (p[1] << 8) | p[2] : (p[2] << 16) | (p[1] << 8) | p[0];
-    case 16:
-      p = row + 2 * static_cast<size_t>(x);
-      return msb ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
-    case 8:
-      return row[x];
-    case 4:
-      return (x & 1) ? row[x / 2] & 0x0F : row[x / 2] >> 4;
-    case 2:
-      return (row[x / 4] >> (6 - 2 * (x & 3))) & 3;
-    case 1:
-      return (row[x / 8] >> (x & 7)) & 1;
-    default:
-      return 0;
+    case 16: p = row + 2 * static_cast<size_t>(x); return msb ? (p[0] << 8) | p[1] : (p[1] << 8) | p[0];
+    case 8: return row[x];
+    case 4: return (x & 1) ? row[x / 2] & 0x0F : row[x / 2] >> 4;
+    case 2: return (row[x / 4] >> (6 - 2 * (x & 3))) & 3;
+    case 1: return (row[x / 8] >> (x & 7)) & 1;
+    default: return 0;
   }
 }
 
@@ -327,8 +313,12 @@ class EntryMap {
 class PaletteBuilder {
  public:
   PaletteBuilder(const ImageRecord *img, GifPalette *pal)
-      : img_(img), pal_(pal), map_(img->bits_per_pixel), red_(channel_shift(img->red_mask)),
-        grn_(channel_shift(img->green_mask)), blu_(channel_shift(img->blue_mask)) {
+      : img_(img),
+        pal_(pal),
+        map_(img->bits_per_pixel),
+        red_(channel_shift(img->red_mask)),
+        grn_(channel_shift(img->green_mask)),
+        blu_(channel_shift(img->blue_mask)) {
     pal_->num_color = 0;
   }
 
@@ -342,8 +332,8 @@ class PaletteBuilder {
   }
 
   void report() const {
-    MESS_print(MESS_DEBUG, "mask: %d-%d %d-%d %d-%d\n", red_.shift, 8 - red_.width, grn_.shift,
-               8 - grn_.width, blu_.shift, 8 - blu_.width);
+    MESS_print(MESS_DEBUG, "mask: %d-%d %d-%d %d-%d\n", red_.shift, 8 - red_.width, grn_.shift, 8 - grn_.width,
+               blu_.shift, 8 - blu_.width);
     MESS_print(MESS_DEBUG, "num_color: %d\n", pal_->num_color);
   }
 

@@ -55,8 +55,7 @@ class BitReader {
 class LzwDecoder {
  public:
   LzwDecoder(int code_size, unsigned char *out, size_t out_len)
-      : code_size_(code_size), clear_code_(1 << code_size), end_code_(clear_code_ + 1), out_(out),
-        out_len_(out_len) {
+      : code_size_(code_size), clear_code_(1 << code_size), end_code_(clear_code_ + 1), out_(out), out_len_(out_len) {
     width_ = code_size_ + 1;
     next_ = clear_code_ + 2;
   }
@@ -372,8 +371,7 @@ std::vector<int> LZW_row_order(int height, bool interlaced) {
   return rows;
 }
 
-LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out,
-                     size_t out_len) {
+LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out, size_t out_len) {
   if (out_len == 0) return LzwResult::kFull;
   BitReader in(codes, n);
   auto decoder = std::make_unique<LzwDecoder>(code_size, out, out_len);

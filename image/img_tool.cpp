@@ -161,9 +161,7 @@ void IMG_log_fields(const ImageRecord *img) {
   MESS_print(MESS_DEBUG, "bytes_per_line: %d\n", img->bytes_per_line);
 }
 
-void IMG_set_info(ImageRecord *img, const char *text) {
-  copy_limited_to(img->info, text, IMG_INFO_MAX);
-}
+void IMG_set_info(ImageRecord *img, const char *text) { copy_limited_to(img->info, text, IMG_INFO_MAX); }
 
 int IMG_slurp(FILE *stream, std::vector<unsigned char> *out, size_t max) {
   out->clear();

@@ -18,7 +18,7 @@
 constexpr int IMG_DATE_LABEL_SIZE = 52;  // 51 characters and the terminator
 constexpr int IMG_INFO_SIZE = 76;        // 75 characters and the terminator
 constexpr int IMG_INFO_MAX = IMG_INFO_SIZE - 1;
-constexpr int IMG_TITLE_SIZE = 60;       // 59 characters and the terminator
+constexpr int IMG_TITLE_SIZE = 60;  // 59 characters and the terminator
 
 // Codes of the image output type used when a frame is saved.
 constexpr int IMG_OUT_GIF = 56;
@@ -27,7 +27,6 @@ constexpr int IMG_OUT_PNG = 58;
 
 // Value of `source` for images read from the suite's native files.
 constexpr int IMG_SOURCE_NATIVE = 50;
-
 
 // Largest colour map a reader accepts.
 constexpr int IMG_MAX_COLORS = 65536;
@@ -53,9 +52,9 @@ struct ImageRecord {
   int color_type;  // 0 true colour (masks apply), 1 colour-mapped
   int num_colors;
   uint32_t red_mask, green_mask, blue_mask;
-  ImageColor *colors;  // num_colors entries, owned
-  int trans_index;     // -1 none
-  long back_pixel;     // pixel value of the window's background in a grab; -1 unknown
+  ImageColor *colors;          // num_colors entries, owned
+  int trans_index;             // -1 none
+  long back_pixel;             // pixel value of the window's background in a grab; -1 unknown
   char title[IMG_TITLE_SIZE];  // title of the window a grab came from
   DomainRecord domain;
   unsigned char *data;  // height rows of bytes_per_line bytes, owned

@@ -3,8 +3,8 @@
 #include <png.h>
 
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -116,8 +116,8 @@ int read_body(PngReader &r, FILE *f, ImageRecord *img, int query) {
   png_uint_32 width = 0, height = 0;
   int bit_depth = 0, color_type = 0, interlace = 0, compression = 0, filter = 0;
   png_get_IHDR(r.png, r.info, &width, &height, &bit_depth, &color_type, &interlace, &compression, &filter);
-  MESS_print(MESS_DEBUG, "%d %d %d - %d %d - %d %d\n", static_cast<int>(width), static_cast<int>(height),
-             bit_depth, color_type, interlace, compression, filter);
+  MESS_print(MESS_DEBUG, "%d %d %d - %d %d - %d %d\n", static_cast<int>(width), static_cast<int>(height), bit_depth,
+             color_type, interlace, compression, filter);
 
   int passes = png_set_interlace_handling(r.png);
   png_read_update_info(r.png, r.info);
@@ -172,8 +172,8 @@ std::string creation_time() {
   return text;
 }
 
-int write_body(PngWriter &w, FILE *f, const ImageRecord *img, const GifPalette &pal,
-               png_bytepp rows, png_textp texts, int num_texts) {
+int write_body(PngWriter &w, FILE *f, const ImageRecord *img, const GifPalette &pal, png_bytepp rows, png_textp texts,
+               int num_texts) {
   if (setjmp(png_jmpbuf(w.png))) return 0;
   png_init_io(w.png, f);
   png_set_IHDR(w.png, w.info, img->width, img->height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,

@@ -21,10 +21,31 @@ constexpr size_t kColorEntryBytes = 16;  // pixel, 4 bytes of 0, r, g, b, flags,
 constexpr int kMaxSide = 65535;
 
 enum Field {
-  kHeaderSize, kVersion, kFormat, kDepth, kWidth, kHeight, kXOffset, kByteOrder, kBitmapUnit,
-  kBitOrder, kBitmapPad, kBitsPerPixel, kBytesPerLine, kVisualClass, kRedMask, kGreenMask,
-  kBlueMask, kBitsPerRgb, kColormapEntries, kNumColors, kWindowWidth, kWindowHeight, kWindowX,
-  kWindowY, kBorderWidth
+  kHeaderSize,
+  kVersion,
+  kFormat,
+  kDepth,
+  kWidth,
+  kHeight,
+  kXOffset,
+  kByteOrder,
+  kBitmapUnit,
+  kBitOrder,
+  kBitmapPad,
+  kBitsPerPixel,
+  kBytesPerLine,
+  kVisualClass,
+  kRedMask,
+  kGreenMask,
+  kBlueMask,
+  kBitsPerRgb,
+  kColormapEntries,
+  kNumColors,
+  kWindowWidth,
+  kWindowHeight,
+  kWindowX,
+  kWindowY,
+  kBorderWidth
 };
 
 uint32_t get_be32(const unsigned char *b) {

@@ -215,8 +215,7 @@ int register_client(int q, int *sender, char *text) {
   while (slot < kSlots && qs.conn[slot]) ++slot;
   if (slot == kSlots) {
     // No answer: the client gives up through its time-out.
-    MESS_print(MESS_WARN, "MQ_sget: all %d client slots are busy, registration ignored\n",
-               MQ_MAX_CLIENTS);
+    MESS_print(MESS_WARN, "MQ_sget: all %d client slots are busy, registration ignored\n", MQ_MAX_CLIENTS);
     return MQ_GOT_CLIENT;
   }
   int id = slot + 2;
@@ -383,12 +382,11 @@ long socket_owner(const sockaddr_in &peer, const sockaddr_in &local) {
       char local_hex[40], remote_hex[40];
       unsigned int local_port = 0, remote_port = 0;
       unsigned long uid = 0;
-      if (std::sscanf(line, " %*d: %39[0-9A-Fa-f]:%x %39[0-9A-Fa-f]:%x %*x %*x:%*x %*x:%*x %*x %lu",
-                      local_hex, &local_port, remote_hex, &remote_port, &uid) != 5)
+      if (std::sscanf(line, " %*d: %39[0-9A-Fa-f]:%x %39[0-9A-Fa-f]:%x %*x %*x:%*x %*x:%*x %*x %lu", local_hex,
+                      &local_port, remote_hex, &remote_port, &uid) != 5)
         continue;
       uint32_t local_address = 0, remote_address = 0;
-      if (!parse_table_address(local_hex, &local_address) ||
-          !parse_table_address(remote_hex, &remote_address))
+      if (!parse_table_address(local_hex, &local_address) || !parse_table_address(remote_hex, &remote_address))
         continue;
       if (local_address == peer.sin_addr.s_addr && local_port == ntohs(peer.sin_port) &&
           remote_address == local.sin_addr.s_addr && remote_port == ntohs(local.sin_port))
@@ -412,13 +410,12 @@ bool peer_is_same_user(int fd, const sockaddr_in &peer) {
   if (owner < 0) {
     // Only a remote peer has no local entry; "bind=any" asked for those.
     if (qs.bind_any) return true;
-    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: owner unknown\n",
-               address, port);
+    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: owner unknown\n", address, port);
     return false;
   }
   if (owner != static_cast<long>(getuid())) {
-    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: it belongs to user %ld\n",
-               address, port, owner);
+    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: it belongs to user %ld\n", address, port,
+               owner);
     return false;
   }
   return true;
@@ -427,8 +424,7 @@ bool peer_is_same_user(int fd, const sockaddr_in &peer) {
 int accept_client() {
   sockaddr_in peer{};
   socklen_t size = sizeof peer;
-  int fd = accept4(qs.sock1, reinterpret_cast<sockaddr *>(&peer), &size,
-                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = accept4(qs.sock1, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     int error = errno;
     MESS_print(kDebug, "Accept failed\n");
@@ -437,8 +433,7 @@ int accept_client() {
       MESS_print(MESS_ERROR, "accept: %s\n", std::strerror(error));
     return -1;
   }
-  MESS_print(kDebug, "Connection made from %X on port %d\n", ntohl(peer.sin_addr.s_addr),
-             ntohs(peer.sin_port));
+  MESS_print(kDebug, "Connection made from %X on port %d\n", ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port));
   if (!peer_is_same_user(fd, peer)) {
     close(fd);
     return -1;
@@ -540,8 +535,7 @@ const ParamRow kParamRows[] = {
 
 bool row_matches(const ParamRow &row, const char *entry) {
   if (row.prefix > 0)
-    return std::strlen(entry) >= static_cast<size_t>(row.prefix) &&
-           strnicmp(entry, row.word, row.prefix) == 0;
+    return std::strlen(entry) >= static_cast<size_t>(row.prefix) && strnicmp(entry, row.word, row.prefix) == 0;
   return stricmp(entry, row.word) == 0;
 }
 
@@ -759,8 +753,7 @@ int MQ_read_record(int fd, int wait, int *code, char *text) {
   int got = receive_rest(fd, frame.data() + 1, length, &closed);
   if (got < length) {
     if (closed) return -1;
-    MESS_print(MESS_WARN, "MQ: peer stalled after %d of %d bytes of a record, dropped\n", got,
-               length);
+    MESS_print(MESS_WARN, "MQ: peer stalled after %d of %d bytes of a record, dropped\n", got, length);
     return -2;
   }
   int used = 0;

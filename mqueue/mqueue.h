@@ -25,11 +25,11 @@ constexpr int MQ_SYSV = 0;
 constexpr int MQ_TCP = 1;
 
 // Codes of answers to clients.
-constexpr int MQ_LAST_LINE = 0;    // last (or only) line of an answer
-constexpr int MQ_MORE_LINES = 1;   // more lines follow
-constexpr int MQ_REGISTERED = 2;   // registration answer; the text is the new id
-constexpr int MQ_RELEASED = -1;    // final answer; the client's slot is free again
-constexpr int MQ_SERVER_ENDS = -2; // final answer; the slot is free and the server ends
+constexpr int MQ_LAST_LINE = 0;     // last (or only) line of an answer
+constexpr int MQ_MORE_LINES = 1;    // more lines follow
+constexpr int MQ_REGISTERED = 2;    // registration answer; the text is the new id
+constexpr int MQ_RELEASED = -1;     // final answer; the client's slot is free again
+constexpr int MQ_SERVER_ENDS = -2;  // final answer; the slot is free and the server ends
 // Code of a registration request from a client.
 constexpr int MQ_REGISTER = -1;
 
@@ -41,17 +41,16 @@ constexpr int MQ_GOT_CLIENT = 2;
 int MQ_offset(int offset);  // added to the window number to form the key or port
 int MQ_create(int win);     // handle; -2 for win -1 (no channel); -1 when it exists or fails
 int MQ_sget(int q, int *sender, char *text /* >= MQ_TEXT_MAX + 3 bytes */);
-int MQ_sput(int q, int sender, int code, const char *format, ...)
-    __attribute__((format(printf, 4, 5)));
+int MQ_sput(int q, int sender, int code, const char *format, ...) __attribute__((format(printf, 4, 5)));
 int MQ_del(int q);
 
 // Client side.
-int MQ_open(int win);  // handle; -1 when no server channel exists
-int MQ_connect(int q); // registers: the client's id, or -1
+int MQ_open(int win);   // handle; -1 when no server channel exists
+int MQ_connect(int q);  // registers: the client's id, or -1
 int MQ_put(int q, int id, const char *format, ...) __attribute__((format(printf, 3, 4)));
 int MQ_get(int q, int msgtype, char *text /* >= MQ_TEXT_MAX + 3 bytes */);  // code, or -1
 int MQ_clear(int q, int msgtype);
-int MQ_close(int q);   // a client's TCP connection; nothing for a System V queue
+int MQ_close(int q);  // a client's TCP connection; nothing for a System V queue
 int MQ_find(int first);
 
 // The server side's last act on a termination signal: removes the System V

@@ -36,7 +36,10 @@ TEST(Animctl, UsageMistakesMissingLoopersAndCleanAreReported) {
       {{"-wn", "820"}, 2, "", "no command"},
       {{"-wn", "radar", "stop"}, 2, "", "bad window number \"radar\""},
       {{"-wn", "820", "stop"}, 1, "", "no zorazez on window 820 (no message queue with key 7316)"},
-      {{"-wn", "820", "-pa", "qtype=sock", "stop"}, 1, "", "no zorazez on window 820 (connection to port 7316 refused)"},
+      {{"-wn", "820", "-pa", "qtype=sock", "stop"},
+       1,
+       "",
+       "no zorazez on window 820 (connection to port 7316 refused)"},
   };
   for (const Call &c : calls) expect_call(c);
   MQ_settype(MQ_SYSV);
@@ -68,7 +71,8 @@ TEST_P(WithServer, AnswersArePrintedUntilTheLastOrTheReleaseInEveryWindowFormOve
       {{"-wn", "7320", "hello"}, 0, "hello\n"},
       {{"from", "the", "environment"}, 0, "from the environment\n", "", {"zybwindownum=824"}},
   };
-  for (char c = 'a'; c <= 'n'; ++c) calls.push_back({{"-wn", "824", std::string("call ") + c}, 0, "call " + (c + "\n"s)});
+  for (char c = 'a'; c <= 'n'; ++c)
+    calls.push_back({{"-wn", "824", std::string("call ") + c}, 0, "call " + (c + "\n"s)});
   for (const Call &c : calls) expect_call(c, param(",to=5"));
   // The answers that came are printed.
   expect_call({{"-wn", "824", "step;silent"}, 7, "step\n", "Queue not responding!!\n"}, param(",to=1"));

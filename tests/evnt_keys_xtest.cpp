@@ -70,11 +70,18 @@ TEST_F(Keys, LoopingKeysAndButtonsTuneTheDelay) {
     unsigned int button;
     float before, after;
   } cases[] = {
-      {XK_bracketright, 0, 0.10f, 0.05f}, {XK_bracketright, 0, 0.50f, 0.40f}, {XK_bracketleft, 0, 0.05f, 0.10f},
-      {XK_bracketleft, 0, 0.09f, 0.19f},  {0, Button1, 0.05f, 0.10f},         {0, Button1, 0.09f, 0.19f},
-      {0, Button3, 0.11f, 0.06f},         {0, Button3, 0.50f, 0.40f},         {XK_bracketright, 0, 0.03f, 0.00f},
+      {XK_bracketright, 0, 0.10f, 0.05f},
+      {XK_bracketright, 0, 0.50f, 0.40f},
+      {XK_bracketleft, 0, 0.05f, 0.10f},
+      {XK_bracketleft, 0, 0.09f, 0.19f},
+      {0, Button1, 0.05f, 0.10f},
+      {0, Button1, 0.09f, 0.19f},
+      {0, Button3, 0.11f, 0.06f},
+      {0, Button3, 0.50f, 0.40f},
+      {XK_bracketright, 0, 0.03f, 0.00f},
       // A hair off a threshold after float arithmetic counts as on it.
-      {XK_bracketleft, 0, 0.08997f, 0.18997f}, {XK_bracketright, 0, 0.11003f, 0.06003f},
+      {XK_bracketleft, 0, 0.08997f, 0.18997f},
+      {XK_bracketright, 0, 0.11003f, 0.06003f},
   };
   for (const Case &c : cases) {
     ginc_loop_delay(c.before - gget_loop_delay());
@@ -113,7 +120,7 @@ class Dumps : public KernelWindow {
     if (p.pixels.empty() || (depth_ == 8 && name.find(".xwd") != std::string::npos)) return;
     Rgb c = p.at(5, 5);
     EXPECT_LT(std::abs(c.r - (k == 0) * 255) + std::abs(c.g - (k == 1) * 255) + std::abs(c.b - (k == 2) * 255), 24)
-        << name << ": " << int(c.r) << " " << int(c.g) << " " << int(c.b);
+        << name << ": " << static_cast<int>(c.r) << " " << static_cast<int>(c.g) << " " << static_cast<int>(c.b);
   }
 
   TempDir dir_;

@@ -72,7 +72,9 @@ class KernelWindow : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return served;
   }
-  int serve_user_events(int count) { return serve_until([count](int served) { return served >= count; }); }
+  int serve_user_events(int count) {
+    return serve_until([count](int served) { return served >= count; });
+  }
   void send(XEvent event, long mask) {
     event.xany.window = window_;
     XSendEvent(user_, window_, False, mask, &event);
@@ -137,17 +139,21 @@ class KernelWindow : public ::testing::Test {
   // picture shifted by one pixel is caught.
   PixelAt pattern(unsigned long seed) const {
     unsigned long mask = depth_ >= 32 ? 0xFFFFFFFFul : (1ul << depth_) - 1;
-    return [mask, seed](int x, int y) { return ((unsigned long)(x + 131 * y) + seed * 977ul) & mask; };
+    return [mask, seed](int x, int y) { return (static_cast<unsigned long>(x + 131 * y) + seed * 977ul) & mask; };
   }
-  static PixelAt solid(unsigned long pixel) { return [pixel](int, int) { return pixel; }; }
+  static PixelAt solid(unsigned long pixel) {
+    return [pixel](int, int) { return pixel; };
+  }
   void paint(Drawable drawable, const PixelAt &pixel) {
-    XImage *image = XCreateImage(user_, DefaultVisual(user_, DefaultScreen(user_)), unsigned(depth_), ZPixmap, 0,
-                                 nullptr, unsigned(width_), unsigned(height_), 32, 0);
-    image->data = static_cast<char *>(std::calloc(size_t(image->bytes_per_line), size_t(height_)));
+    XImage *image =
+        XCreateImage(user_, DefaultVisual(user_, DefaultScreen(user_)), static_cast<unsigned>(depth_), ZPixmap, 0,
+                     nullptr, static_cast<unsigned>(width_), static_cast<unsigned>(height_), 32, 0);
+    image->data =
+        static_cast<char *>(std::calloc(static_cast<size_t>(image->bytes_per_line), static_cast<size_t>(height_)));
     for (int y = 0; y < height_; y++)
       for (int x = 0; x < width_; x++) XPutPixel(image, x, y, pixel(x, y));
     GC gc = XCreateGC(user_, drawable, 0, nullptr);
-    XPutImage(user_, drawable, gc, image, 0, 0, 0, 0, unsigned(width_), unsigned(height_));
+    XPutImage(user_, drawable, gc, image, 0, 0, 0, 0, static_cast<unsigned>(width_), static_cast<unsigned>(height_));
     XFreeGC(user_, gc);
     XDestroyImage(image);
     XSync(user_, False);

@@ -1,6 +1,7 @@
 // Colour tables read from real files, and colour look-up by name.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,7 +9,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include <unistd.h>
 
 #include "gks/gks.h"
 #include "proc_util.h"
@@ -57,16 +57,24 @@ TEST_F(ColourTable, LinesTakeTheirIndicesAndCountTheTable) {
       {"black 0 0 0\nwhite 1 1 1\nEND\nred #FF0000\n", 3, {{"black", 0}, {"white", 1}, {"red", 2}}, {{2, 1, 0, 0}}},
       {"black 0 0 0\nwhite 1 1 1\nend\nred #FF0000\n# the end\n", 4, {{"red", 2}}, {}},
       // Indices 2 .. 9 are not written: they keep the earlier table's colours.
-      {"black 0 0 0\nwhite 1 1 1\n10 blue 0 0 1\ngreen 0 1 0\n", 12, {{"blue", 10}, {"green", 11}},
+      {"black 0 0 0\nwhite 1 1 1\n10 blue 0 0 1\ngreen 0 1 0\n",
+       12,
+       {{"blue", 10}, {"green", 11}},
        {{3, 0.5f, 0.5f, 0.5f}, {10, 0, 0, 1}, {40, 0, 1, 0}}},
       {lines(300, "c"), 256, {{"c255", 255}, {"c256", -1}}, {}},
       // Cut at 100 characters: the components lay beyond the cut.
-      {"black 0 0 0\n" + std::string(19, 'n') + std::string(100, ' ') + "1 1 1\nwhite 1 1 1\n", 3,
-       {{std::string(19, 'n'), 1}, {"white", 2}}, {{1, 0, 0, 0}}},
-      {"5\nbad #ZZ0000\nbright 7 -3 nan\n-4 neg 0 0 1\n", 9, {{"bad", 6}, {"bright", 7}, {"-4", 8}},
+      {"black 0 0 0\n" + std::string(19, 'n') + std::string(100, ' ') + "1 1 1\nwhite 1 1 1\n",
+       3,
+       {{std::string(19, 'n'), 1}, {"white", 2}},
+       {{1, 0, 0, 0}}},
+      {"5\nbad #ZZ0000\nbright 7 -3 nan\n-4 neg 0 0 1\n",
+       9,
+       {{"bad", 6}, {"bright", 7}, {"-4", 8}},
        {{6, 0, 0, 0}, {7, 1, 0, 0}}},
-      {"black 0 0 0\n" + junk + std::string(500, 'x') + " 1 1 1\n99999999999999999999 far 1 0 0\n\r\n", -1,
-       {{"black", 0}, {"far", -1}}, {}},
+      {"black 0 0 0\n" + junk + std::string(500, 'x') + " 1 1 1\n99999999999999999999 far 1 0 0\n\r\n",
+       -1,
+       {{"black", 0}, {"far", -1}},
+       {}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.text.substr(0, 60));
@@ -87,15 +95,16 @@ TEST_F(ColourTable, LinesTakeTheirIndicesAndCountTheTable) {
 TEST_F(ColourTable, LookUpWordsNamesAndHexColours) {
   load("black 0 0 0\nred 1 0 0\n");
   const std::pair<const char *, int> rows[] = {
-      {"", -1},     {"end", -2},    {"END", -2},    {"none", -1}, {"off", -1},     {"Back", -1},    {"pblk", 500},
-      {"pbwht", 504}, {"ptgry", 508}, {"12", 12}, {"7abc", 7},  {"mauve", -1}, {"#12345", -1}, {"#GGGGGG", -1},
-      {"RED", 1},   {nullptr, -1},
+      {"", -1},       {"end", -2},     {"END", -2},    {"none", -1},  {"off", -1}, {"Back", -1},
+      {"pblk", 500},  {"pbwht", 504},  {"ptgry", 508}, {"12", 12},    {"7abc", 7}, {"mauve", -1},
+      {"#12345", -1}, {"#GGGGGG", -1}, {"RED", 1},     {nullptr, -1},
   };
   for (const auto &row : rows) EXPECT_EQ(CLR_get_ind(row.first), row.second) << (row.first ? row.first : "null");
   EXPECT_EQ(CLR_get_num(), 2) << "none of them added anything";
 
   EXPECT_EQ((std::vector<int>{CLR_get_ind("#00FF00"), CLR_get_ind("#00ff00"), CLR_get_ind("#128128128")}),
-            (std::vector<int>{2, 2, 3})) << "the second found by name";
+            (std::vector<int>{2, 2, 3}))
+      << "the second found by name";
   expect_rgb(2, 0, 1, 0);
   expect_rgb(3, 128 / 255.0f, 128 / 255.0f, 128 / 255.0f);
   EXPECT_EQ(CLR_get_num(), 4);

@@ -20,7 +20,7 @@ class Frames : public KernelWindow {
     const float colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}};
     for (int i = 0; i < 4; ++i) {
       ASSERT_EQ(gset_colr_rep(1, 10 + i, colours[i]), 0);
-      pixel_[i] = (unsigned long)gget_color_ind(10 + i);
+      pixel_[i] = static_cast<unsigned long>(gget_color_ind(10 + i));
     }
     gset_loop_direct(GKS_LOOP_FORWARD);
     gset_loop_title(1);
@@ -53,7 +53,7 @@ TEST_F(Frames, NewFramesAreClearedPixmapsWithTheEndPauseLastUntilTheTableIsFull)
   make_frames(3);
   EXPECT_EQ(delays(), Delays({0.5f, 0.5f, 1.0f}));
   Ids before = ids(3);
-  unsigned long back = (unsigned long)gget_back_color();
+  unsigned long back = static_cast<unsigned long>(gget_back_color());
   EXPECT_EQ(gcreate_frame(1), 1);
   EXPECT_EQ(ids(3), before) << "re-creating keeps the pixmap";
   EXPECT_EQ(colour(1), back) << "and clears it";
@@ -79,7 +79,7 @@ TEST_F(Frames, DeletingMovesWholeRecordsAndTheEndPause) {
   EXPECT_EQ(ids(3), (Ids{before[1], before[2], 0}));
   EXPECT_EQ(delays(), Delays({0.7f, 1.0f}));
   char out[GKS_FRAME_DATA_MAX];
-  ASSERT_EQ(gget_image_data(0, out), (int)sizeof data);
+  ASSERT_EQ(gget_image_data(0, out), static_cast<int>(sizeof data));
   EXPECT_STREQ(out, data);
   EXPECT_EQ(shown(), pixel_[1]) << "the frame now at 0 is shown";
   EXPECT_FALSE(exists(before[0]));
@@ -91,7 +91,8 @@ TEST_F(Frames, DeletingMovesWholeRecordsAndTheEndPause) {
   EXPECT_EQ(gdelete_frame(-2), 1);
   EXPECT_EQ(delays(), Delays({0.7f, 1.0f}));
   EXPECT_FALSE(exists(last));
-  EXPECT_EQ((Ids{(unsigned long)gget_cur_frame(), shown()}), (Ids{1, pixel_[3]})) << "stepped back, not redisplayed";
+  EXPECT_EQ((Ids{static_cast<unsigned long>(gget_cur_frame()), shown()}), (Ids{1, pixel_[3]}))
+      << "stepped back, not redisplayed";
   EXPECT_EQ(gcreate_frame(-1), 2);
   EXPECT_EQ(delays(), Delays({0.7f, 0.5f, 1.0f}));
 
@@ -215,7 +216,7 @@ TEST_F(Frames, ReferencesToNothingAreIgnoredWithoutXErrors) {
   gclr_xerror();
   EXPECT_EQ((Ints{gclear_frame(300), gclear_frame(-1), gcopy_frame(-1, 200), gcopy_frame(-3, -2), gdisplay_frame(500),
                   gdelete_frame(-3), gdelete_frame(-4), gdelete_frame(128), gswitch_frame(-1, 900),
-                  (long)gget_frame_id(-2), (long)gget_frame_id(128)}),
+                  static_cast<long>(gget_frame_id(-2)), static_cast<long>(gget_frame_id(128))}),
             Ints(11, 0));
   EXPECT_EQ((Ints{gset_frame_id(128, 5), gset_image_data(-9, "x", 1)}), (Ints{-1, -1}));
   char big[100] = {};

@@ -33,19 +33,28 @@ TEST(GksTran, WorldPointsLandOnThePlotRectangle) {
   };
   const Row rows[] = {
       // Wider than the unit workstation window: the full height, 799 x 799.
-      {1000, 800, 7, 11, kUnit, xW_p, 0, 7}, {1000, 800, 7, 11, kUnit, yW_p, 0, 11 + 799},
-      {1000, 800, 7, 11, kUnit, xW_p, 1, 7 + 799}, {1000, 800, 7, 11, kUnit, yW_p, 1, 11},
+      {1000, 800, 7, 11, kUnit, xW_p, 0, 7},
+      {1000, 800, 7, 11, kUnit, yW_p, 0, 11 + 799},
+      {1000, 800, 7, 11, kUnit, xW_p, 1, 7 + 799},
+      {1000, 800, 7, 11, kUnit, yW_p, 1, 11},
       // Taller (and a tie): the full width, a strip left below.
-      {101, 201, 0, 0, kUnit, xW_p, 1, 100}, {101, 201, 0, 0, kUnit, yW_p, 0, 100},
+      {101, 201, 0, 0, kUnit, xW_p, 1, 100},
+      {101, 201, 0, 0, kUnit, yW_p, 0, 100},
       {101, 101, 0, 0, kUnit, yW_p, 0, 100},
       // Pixels run down, PostScript units up.
-      {101, 101, 0, 0, kTen, yW_p, 10, 0}, {101, 101, 0, 0, kTen, yW_ps, 10, 100},
-      {101, 101, 0, 0, kTen, xW_ps, 5, 50}, {101, 101, 0, 0, kTen, xNDC_ps, 0.5f, 50},
-      {101, 101, 0, 0, kTen, yNDC_ps, 0.25f, 25}, {101, 101, 0, 0, kTen, yNDC_p, 0.25f, 75},
+      {101, 101, 0, 0, kTen, yW_p, 10, 0},
+      {101, 101, 0, 0, kTen, yW_ps, 10, 100},
+      {101, 101, 0, 0, kTen, xW_ps, 5, 50},
+      {101, 101, 0, 0, kTen, xNDC_ps, 0.5f, 50},
+      {101, 101, 0, 0, kTen, yNDC_ps, 0.25f, 25},
+      {101, 101, 0, 0, kTen, yNDC_p, 0.25f, 75},
       // Far outside: clamped to exactly the limits, and nothing just inside them.
-      {101, 101, 0, 0, kUnit, xW_p, 1e6f, 30000}, {101, 101, 0, 0, kUnit, yW_p, -1e6f, 30000},
-      {101, 101, 0, 0, kUnit, xNDC_p, -1e9f, -30000}, {101, 101, 0, 0, kUnit, xW_p, 299.99f, 29999},
-      {101, 101, 0, 0, kUnit, xW_ps, 1e7f, 100000}, {101, 101, 0, 0, kUnit, yNDC_ps, -1e9f, -100000},
+      {101, 101, 0, 0, kUnit, xW_p, 1e6f, 30000},
+      {101, 101, 0, 0, kUnit, yW_p, -1e6f, 30000},
+      {101, 101, 0, 0, kUnit, xNDC_p, -1e9f, -30000},
+      {101, 101, 0, 0, kUnit, xW_p, 299.99f, 29999},
+      {101, 101, 0, 0, kUnit, xW_ps, 1e7f, 100000},
+      {101, 101, 0, 0, kUnit, yNDC_ps, -1e9f, -100000},
   };
   for (const Row &r : rows) {
     setup(r.w, r.h, r.world, r.ox, r.oy);
@@ -76,8 +85,8 @@ TEST(GksTran, OnlyTheSelectedTransformationMapsAndBadOnesAreRefused) {
   ASSERT_EQ(gsel_norm_tran(2), 0);
   EXPECT_FLOAT_EQ(xW_p(100), 100);
   const float flat[4] = {0, 0, 0, 1}, nan_rect[4] = {0, NAN, 0, 1};
-  for (int status : {gsel_norm_tran(6), gsel_norm_tran(-1), gset_win(6, kUnit), gset_win(2, flat),
-                     gset_vp(2, nan_rect), gset_ws_win(0, flat)}) {
+  for (int status : {gsel_norm_tran(6), gsel_norm_tran(-1), gset_win(6, kUnit), gset_win(2, flat), gset_vp(2, nan_rect),
+                     gset_ws_win(0, flat)}) {
     EXPECT_EQ(status, -1);
   }
   EXPECT_FLOAT_EQ(xW_p(100), 100) << "nothing changed";
@@ -94,9 +103,10 @@ TEST(GksTran, SizeChangeAloneKeepsTheTableAndHiddenPointListsAreRejected) {
   gset_win_size(201, 201);
   EXPECT_FLOAT_EQ(xW_p(10), 200);
   const float left[6] = {-5, 1, -3, 4, -1, 9}, touching[4] = {-5, 1, 0, 4}, above[4] = {2, 11, 3, 12};
-  EXPECT_EQ((std::vector<int>{gpts_in_win(3, left), gpts_in_win(2, above), gpts_in_win(0, left),
-                              gpts_in_win(2, touching)}),
-            (std::vector<int>{0, 0, 0, 1})) << "touching the left edge is inside";
+  EXPECT_EQ(
+      (std::vector<int>{gpts_in_win(3, left), gpts_in_win(2, above), gpts_in_win(0, left), gpts_in_win(2, touching)}),
+      (std::vector<int>{0, 0, 0, 1}))
+      << "touching the left edge is inside";
   ginit_tran(1);
   EXPECT_FLOAT_EQ(xW_p(1), 200) << "a full set-up forgets the world window";
 }

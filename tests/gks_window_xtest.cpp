@@ -2,9 +2,9 @@
 // hints, clearing and refreshing, resizing, and what X errors do.
 #include "evnt_window.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "util/resrc.h"
 
@@ -38,7 +38,8 @@ TEST_F(Workstation, PlaceAndSizeFollowTheGeometryAndTheSizeAsked) {
     int x, y, w, h;  // x, y below 0: against the right and bottom edges
     long us_flags;
   };
-  const Row rows[] = {{"", 0, 0, 100, 100, 640, 512, 0}, {"", 320, 200, 100, 100, 320, 200, 0},
+  const Row rows[] = {{"", 0, 0, 100, 100, 640, 512, 0},
+                      {"", 320, 200, 100, 100, 320, 200, 0},
                       {"800x600-0-0", 0, 0, -1, -1, 800, 600, USPosition | USSize},
                       {"0x0+10+20", 0, 0, 10, 20, 640, 512, USPosition}};
   for (const Row &row : rows) {
@@ -48,7 +49,8 @@ TEST_F(Workstation, PlaceAndSizeFollowTheGeometryAndTheSizeAsked) {
     XWindowAttributes attr = attributes();
     EXPECT_EQ((Ints{attr.x, attr.y}), (Ints{row.x < 0 ? DisplayWidth(user_, 0) - row.w : row.x,
                                             row.y < 0 ? DisplayHeight(user_, 0) - row.h : row.y}));
-    EXPECT_EQ((Ints{attr.width, attr.height, width_, height_, attr.border_width}), (Ints{row.w, row.h, row.w, row.h, 5}));
+    EXPECT_EQ((Ints{attr.width, attr.height, width_, height_, attr.border_width}),
+              (Ints{row.w, row.h, row.w, row.h, 5}));
     XSizeHints hints{};
     long supplied = 0;
     XGetWMNormalHints(user_, window_, &hints, &supplied);
@@ -60,8 +62,8 @@ TEST_F(Workstation, PlaceAndSizeFollowTheGeometryAndTheSizeAsked) {
 
 TEST_F(Workstation, TitlesAndTheirExtra) {
   char extra[GKS_TITLE_EXTRA_MAX + 1] = "x";
-  EXPECT_EQ((Ints{gset_win_title_extra("[1]"), gget_win_title_extra(extra), gset_win_title("Radar_Loop")}),
-            Ints(3, -1)) << "no window yet, but the title is kept";
+  EXPECT_EQ((Ints{gset_win_title_extra("[1]"), gget_win_title_extra(extra), gset_win_title("Radar_Loop")}), Ints(3, -1))
+      << "no window yet, but the title is kept";
   EXPECT_STREQ(extra, "");
   ASSERT_NO_FATAL_FAILURE(open_window());
   EXPECT_EQ(name() + "/" + name(XGetIconName), "Radar Loop/Radar Loop");
@@ -86,7 +88,7 @@ TEST_F(Workstation, TitlesAndTheirExtra) {
   GPH_set_win_title();
   EXPECT_EQ(name(), "Visible Loop");
   gset_prog_name("a-name-that-is-much-too-long");
-  EXPECT_EQ(std::string(gget_prog_name()).size(), (size_t)GKS_PROG_NAME_MAX);
+  EXPECT_EQ(std::string(gget_prog_name()).size(), static_cast<size_t>(GKS_PROG_NAME_MAX));
   gset_prog_name("D11_Ozava");  // as the other tests expect
   gset_win_title("D11_Ozava");
 }
@@ -98,10 +100,11 @@ TEST_F(Workstation, ClearingReachesTheScreenOnlyOnUpdateAndInverseClearsToWhite)
   ASSERT_EQ(gupdate_window(), 0);
   ASSERT_EQ(pixel_at(window_, 40, 30), white());
   gclear_ws(0, 1);
-  unsigned long back = (unsigned long)gget_back_color();
+  unsigned long back = static_cast<unsigned long>(gget_back_color());
   ASSERT_NE(back, white());
-  EXPECT_EQ((Ints{(long)pixel_at(gget_base_window(), 40, 30), (long)pixel_at(window_, 40, 30)}),
-            (Ints{(long)back, (long)white()}));
+  EXPECT_EQ(
+      (Ints{static_cast<long>(pixel_at(gget_base_window(), 40, 30)), static_cast<long>(pixel_at(window_, 40, 30))}),
+      (Ints{static_cast<long>(back), static_cast<long>(white())}));
   gupdate_window();
   EXPECT_EQ(pixel_at(window_, 40, 30), back);
   gclose_ws(0);
@@ -110,8 +113,9 @@ TEST_F(Workstation, ClearingReachesTheScreenOnlyOnUpdateAndInverseClearsToWhite)
   ASSERT_NO_FATAL_FAILURE(open_window(80, 60));
   unsetenv("zybinverse");
   XClearWindow(user_, window_);
-  EXPECT_EQ((Ints{(long)pixel_at(gget_base_window(), 10, 10), (long)pixel_at(window_, 10, 10)}),
-            Ints(2, (long)white()));
+  EXPECT_EQ(
+      (Ints{static_cast<long>(pixel_at(gget_base_window(), 10, 10)), static_cast<long>(pixel_at(window_, 10, 10))}),
+      Ints(2, static_cast<long>(white())));
   EXPECT_EQ(gget_fore_color(), BlackPixel(user_, 0));
   gclose_ws(0);
   gset_inverse(0);
@@ -147,7 +151,8 @@ TEST_F(Workstation, ResizeKeepsTheTopLeftPictureAndDropsTheFramesAndTheZoom) {
   EXPECT_EQ((Ints{pixel_at(gget_base_window(), 7, 7) == white(), pixel_at(gget_base_window(), 150, 120) == white()}),
             (Ints{1, 0}));
   EXPECT_EQ(gcreate_frame(-1), 0);
-  EXPECT_EQ(pixel_at(gget_frame_id(0), 199, 149), (unsigned long)gget_back_color()) << "new frames take the new size";
+  EXPECT_EQ(pixel_at(gget_frame_id(0), 199, 149), static_cast<unsigned long>(gget_back_color()))
+      << "new frames take the new size";
 }
 
 TEST_F(Workstation, OpenFailsCleanlyAndCloseReleasesTheWindow) {

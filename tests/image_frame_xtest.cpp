@@ -193,7 +193,9 @@ TEST_F(FrameImageTest, SavedFramesDecodeToWhatTheFrameShows) {
     const std::string path = dir_ / name;
     ASSERT_EQ(gsave_image_file(path.c_str()), 1);
     const std::string magic = read_bytes(path).substr(0, 4);
-    EXPECT_EQ(magic, type == IMG_OUT_GIF ? "GIF8" : type == IMG_OUT_PNG ? "\x89PNG" : std::string("\0\0\0", 3) + magic[3]);
+    EXPECT_EQ(magic, type == IMG_OUT_GIF   ? "GIF8"
+                     : type == IMG_OUT_PNG ? "\x89PNG"
+                                           : std::string("\0\0\0", 3) + magic[3]);
     Record back;
     ASSERT_EQ(IMG_read(path.c_str(), &back, 0), 1);
     EXPECT_EQ(count_differences(record_picture(back), window), 0);
@@ -231,7 +233,8 @@ TEST_F(FrameImageTest, FilesThatCannotBeReadLeaveTheFrameAsItWas) {
   const std::string corrupt =
       good.substr(0, 13 + 3 * (2 << (good[10] & 7))) + std::string(",\0\0\0\0\x40\0\x40\0\0\x02\x02\xFF\xFF\x00;", 16);
   const std::string path = dir_ / "bad";
-  for (const std::string &bytes : {std::string(), std::string("GIF"), std::string("no image"), good.substr(0, 16), huge, corrupt}) {
+  for (const std::string &bytes :
+       {std::string(), std::string("GIF"), std::string("no image"), good.substr(0, 16), huge, corrupt}) {
     write_bytes(path, bytes);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(gload_image_file(path.c_str(), 0, 0) + goverlay_image_file(path.c_str(), "", 0, 0), 0);

@@ -75,7 +75,8 @@ GifParts dissect(const std::string &bytes) {
 // A GIF with a 4-entry table and one w x h image whose codes of size 2 are
 // the bytes of one sub-block.
 std::string gif_with_codes(int w, int h, const std::string &codes) {
-  const std::string size{static_cast<char>(w), static_cast<char>(w >> 8), static_cast<char>(h), static_cast<char>(h >> 8)};
+  const std::string size{static_cast<char>(w), static_cast<char>(w >> 8), static_cast<char>(h),
+                         static_cast<char>(h >> 8)};
   return "GIF89a" + size + std::string("\x81\0\0", 3) + std::string(6, '\0') + std::string(6, '\xFF') +
          std::string(",\0\0\0\0", 5) + size + std::string("\0\x02", 2) + static_cast<char>(codes.size()) + codes +
          std::string("\0;", 2);
@@ -128,13 +129,17 @@ TEST_F(GifTest, OurFilesReadBackAndImageMagickDecodesThemPixelForPixel) {
        }},
       // Needs clears of the full code table.
       {"noise", 300, 200, 256,
-       levels_of(300, 200, [](unsigned x, unsigned y) { return ((x * 73856093u) ^ (y * 19349663u)) * 2654435761u >> 24; }),
+       levels_of(300, 200,
+                 [](unsigned x, unsigned y) { return ((x * 73856093u) ^ (y * 19349663u)) * 2654435761u >> 24; }),
        false, false, [](const GifParts &g) { EXPECT_EQ(g.packed, 0xF7); }},
       {"one colour", 17, 9, 8, std::vector<unsigned char>(17 * 9, 5), false, false,
-       [](const GifParts &g) { EXPECT_EQ(std::make_pair(g.packed, g.code_size), std::make_pair(0x80, 2)) << "2 entries"; }},
+       [](const GifParts &g) {
+         EXPECT_EQ(std::make_pair(g.packed, g.code_size), std::make_pair(0x80, 2)) << "2 entries";
+       }},
       // Strings of hundreds of pixels.
       {"long runs", 500, 40, 4,
-       levels_of(500, 40, [](unsigned x, unsigned y) { return x == y * 37 % 500 ? 1 + y % 3 : 0; }), false, false, nullptr},
+       levels_of(500, 40, [](unsigned x, unsigned y) { return x == y * 37 % 500 ? 1 + y % 3 : 0; }), false, false,
+       nullptr},
       // Row y holds entry y (entries go by first appearance): rows in pass order.
       {"interlaced", 23, 37, 40, levels_of(23, 37, [](unsigned, unsigned y) { return y; }), true, false,
        [](const GifParts &g) {
@@ -177,7 +182,8 @@ TEST_F(GifTest, ThreeHundredValuesKeepTheFirst256AndMapTheRestToEntryZero) {
   for (int x = 0; x < 300; x++) EXPECT_EQ(g.pixels[x], x < 256 ? x : 0) << "column " << x;
   // Entry 255 holds the 256th value, scaled from 5-6-5 bits to 8.
   const unsigned v = value(255);
-  const std::string rgb{static_cast<char>((v >> 11) << 3), static_cast<char>(((v >> 5) & 0x3F) << 2), static_cast<char>((v & 0x1F) << 3)};
+  const std::string rgb{static_cast<char>((v >> 11) << 3), static_cast<char>(((v >> 5) & 0x3F) << 2),
+                        static_cast<char>((v & 0x1F) << 3)};
   EXPECT_EQ(g.bytes.substr(13 + 3 * 255, 3), rgb);
 }
 
@@ -185,10 +191,13 @@ TEST_F(GifTest, EndCodeAfterAFullSubBlockGoesIntoAFinalShortBlock) {
   bool hit = false;
   for (int w = 40; w < 3000 && !hit; w++) {
     const std::string path = dir_ / "edge.gif";
-    Picture expected = write_indexed(path, w, 12, levels_of(w, 12, [w](unsigned x, unsigned y) {
-      const size_t i = y * w + x;
-      return (i * 7 + i / 3 + (i * i) % 11) % 16;
-    }), 16);
+    Picture expected = write_indexed(path, w, 12,
+                                     levels_of(w, 12,
+                                               [w](unsigned x, unsigned y) {
+                                                 const size_t i = y * w + x;
+                                                 return (i * 7 + i / 3 + (i * i) % 11) % 16;
+                                               }),
+                                     16);
     GifParts g = dissect(read_bytes(path));
     ASSERT_GE(g.end_code_bit, 0) << "width " << w;
     if (g.end_code_bit / 8 == 0 || g.end_code_bit / 8 % 254 != 0) continue;
@@ -241,8 +250,8 @@ TEST_F(GifTest, ImageMagickFilesAndALocalColourTableReadAsTheyShow) {
   const size_t table = 3 * g.table_entries;
   std::string rest = g.bytes.substr(13 + table);
   rest[9] = static_cast<char>(0x80 | (g.packed & 7));
-  write_bytes(local, g.bytes.substr(0, 13) + std::string(table, '\x7F') + rest.substr(0, 10) + g.bytes.substr(13, table) +
-                         rest.substr(10));
+  write_bytes(local, g.bytes.substr(0, 13) + std::string(table, '\x7F') + rest.substr(0, 10) +
+                         g.bytes.substr(13, table) + rest.substr(10));
   EXPECT_EQ(count_differences(read_gif(local), expected), 0);
   EXPECT_EQ(count_differences(magick_decode(local), expected), 0);
 }

@@ -86,7 +86,11 @@ TEST_F(PngXwdTest, ImageMagickPngsReadWithTheirLayouts) {
   const Case cases[] = {
       {"PNG8", {"-define", "png:color-type=3", "-define", "png:bit-depth=8"}, 8, 8, 1},
       {"PNG24", {"-define", "png:color-type=2", "-define", "png:bit-depth=8"}, 24, 24, 0},
-      {"PNG32", {"-alpha", "set", "-channel", "A", "-evaluate", "set", "40%", "+channel", "-define", "png:color-type=6"}, 24, 32, 0},
+      {"PNG32",
+       {"-alpha", "set", "-channel", "A", "-evaluate", "set", "40%", "+channel", "-define", "png:color-type=6"},
+       24,
+       32,
+       0},
       {"PNG24", {"-interlace", "PNG", "-define", "png:color-type=2"}, 24, 24, 0},
   };
   const Picture source = test_picture(57, 33);
@@ -95,7 +99,8 @@ TEST_F(PngXwdTest, ImageMagickPngsReadWithTheirLayouts) {
     const std::string path = magick_file(c.format, "in.png", c.options, source);
     Record img;
     ASSERT_EQ(IMG_read(path.c_str(), &img, 1), 1);
-    EXPECT_EQ(std::make_tuple(img.width, img.height, img.bytes_per_line), std::make_tuple(57, 33, 57 * c.bits_per_pixel / 8));
+    EXPECT_EQ(std::make_tuple(img.width, img.height, img.bytes_per_line),
+              std::make_tuple(57, 33, 57 * c.bits_per_pixel / 8));
     EXPECT_EQ(img.data, nullptr) << "a query reads no pixels";
     IMG_free(&img);
     ASSERT_EQ(PNG_read(path.c_str(), &img, 0), 1);
@@ -132,8 +137,7 @@ TEST_F(PngXwdTest, WrittenPngHasAFullPaletteAndTextChunksAndDecodesAlike) {
   EXPECT_EQ(texts[0].substr(0, 6), std::string("Title\0", 6));
   EXPECT_EQ(texts[1], std::string("Software\0ZYB - Ombrolux v5.0", 28));
   EXPECT_EQ(texts[2].substr(0, 14), std::string("Creation Time\0", 14));
-  EXPECT_TRUE(std::regex_match(texts[2].substr(14), std::regex(R"(\d+ [A-Za-z]{3} \d+ \d+:\d+:\d+ GMT)")))
-      << texts[2];
+  EXPECT_TRUE(std::regex_match(texts[2].substr(14), std::regex(R"(\d+ [A-Za-z]{3} \d+ \d+:\d+:\d+ GMT)"))) << texts[2];
 }
 
 TEST_F(PngXwdTest, ColourMappedXwdKeepsColourMapPixelsAndNameOf75Characters) {
@@ -222,7 +226,8 @@ TEST_F(PngXwdTest, DamagedXwdHeadersGetTheirMessages) {
   }
   const std::string missing = dir_ / "missing.xwd";
   EXPECT_NE(stderr_of([&] { XWD_read(missing.c_str(), &img, 0); }).find("Unable to open dump file"), std::string::npos);
-  EXPECT_NE(stderr_of([&] { EXPECT_EQ(IMG_read(missing.c_str(), &img, 0), 0); })
-                .find("IMG_read: Unable to open image file: " + missing),
+  EXPECT_NE(stderr_of([&] {
+              EXPECT_EQ(IMG_read(missing.c_str(), &img, 0), 0);
+            }).find("IMG_read: Unable to open image file: " + missing),
             std::string::npos);
 }

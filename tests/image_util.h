@@ -38,7 +38,8 @@ inline std::vector<unsigned char> radar_levels(int w, int h, int seed = 1) {
   for (int y = 0; y < h; y++) {
     for (int x = 0; x < w; x++) {
       double v = 0;
-      for (auto &b : blobs) v += std::exp(-((x - b[0]) * (x - b[0]) + (y - b[1]) * (y - b[1])) / (b[2] * b[2]) * 2.0) * 7.0;
+      for (auto &b : blobs)
+        v += std::exp(-((x - b[0]) * (x - b[0]) + (y - b[1]) * (y - b[1])) / (b[2] * b[2]) * 2.0) * 7.0;
       out[static_cast<size_t>(y) * w + x] = static_cast<unsigned char>(v > 12 ? 12 : static_cast<int>(v));
     }
   }
@@ -87,7 +88,8 @@ inline Picture record_picture(const ImageRecord &img) {
       if (img.color_type != 1) {
         p.pixels.push_back({scale(v, img.red_mask), scale(v, img.green_mask), scale(v, img.blue_mask)});
       } else if (img.colors == nullptr) {
-        p.pixels.push_back({static_cast<unsigned char>(v), static_cast<unsigned char>(v), static_cast<unsigned char>(v)});
+        p.pixels.push_back(
+            {static_cast<unsigned char>(v), static_cast<unsigned char>(v), static_cast<unsigned char>(v)});
       } else {
         const ImageColor &c = img.colors[v < static_cast<uint32_t>(img.num_colors) ? v : 0];
         p.pixels.push_back({byte(c.red), byte(c.green), byte(c.blue)});

@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
 #include <algorithm>
 #include <cctype>
 #include <random>
 #include <string>
 #include <vector>
-#include <X11/Xlib.h>
 
 #include "app/loop.h"
 #include "gks/gks.h"
@@ -59,7 +59,8 @@ bool leaves_the_sandbox(const std::string &word) {
   if (word.find_first_of("|~/") != std::string::npos) return true;
   for (size_t start = 0, comma;; start = comma + 1) {
     const std::string name = word.substr(start, (comma = word.find(',', start)) - start);
-    if (name.empty() || name == "-" || stricmp(name.c_str(), "std") == 0 || stricmp(name.c_str(), "stdn") == 0) return true;
+    if (name.empty() || name == "-" || stricmp(name.c_str(), "std") == 0 || stricmp(name.c_str(), "stdn") == 0)
+      return true;
     if (comma == std::string::npos) return false;
   }
 }
@@ -86,27 +87,59 @@ bool excluded(const std::string &line, bool over_queue) {
 
 // Keywords alone and with the row word that leads deep into a command.
 const char *const kKeywords[] = {
-    "op", "OPEN", "cl", "cl la", "ld", "loads", "ld 0", "LoAd 3", "ov", "overlay", "ov 1", "ov wi", "sa", "save",
-    "sa 2", "sa la", "sa wi", "quit", "quitter", "up", "stop", "start", "loop", "step", "steps", "go", "goto", "co",
-    "colour", "se", "setting", "se de", "SE DE LA", "se de all", "se pa", "se li", "se ma", "se te", "se te al",
-    "se vi", "se wi", "se tr", "se do", "se dr", "se na", "se out", "se di", "qu", "query", "te", "li", "ma", "mf",
-    "metafile", "zybmeta", "he", "x", "%s%n%s", "-", "9", "\xE9t\xE9", "\x01\x02"};
-const char *const kNumbers[] = {
-    "0", "1", "2", "3", "-1", "-2", "-4", "127", "128", "255", "256", "2147483647", "2147483648", "-2147483649",
-    "4294967296", "99999999999999999999", "1e308", "-1e308", "1e-308", "1e999", "nan", "inf", "-inf", "0x7fffffff",
-    "-0", "3.5", "0.05", "1e6", "00000000000000000000000001", "+5", "5abc", "1.5.5", "."};
-const char *const kNames[] = {
-    "wi", "la", "lax", "all", "ALL", "na", "si", "di", "de", "pa", "out", "dr", "tr", "vi", "do", "li", "ma", "te",
-    "co", "width", "st", "ex", "he", "hi", "up", "al", "sp", "fo", "forward", "back", "alt", "rock", "gif", "png",
-    "xwd", "plus", "circle", "dot", "solid", "doubledash", "CB", "RT", "LL", "cu", "num", "pid", "pix", "red",
-    "nocolour", "us", "nowhere"};
-const char *const kFiles[] = {
-    "probe0.gif", "probe1.gif", "nothere.gif", "x.png", "x.xwd", "empty.gif", "trunc.gif", "junk.gif", "huge.gif",
-    "junk.clr", "junk.mf", "saved.gif", "saved.png", "saved.xwd", "%Y%m%d_%h%n_%i.gif", "%p_%i.png", "%q%%%", "..", ".",
-    "zyb.clr", "+appended.gif"};
-const char *const kOdd[] = {
-    "%s", "%n%n%n", "%999999d", "%.99999f", "%s%s%s%s%s%s", ",", "1,", ",1", "1,,2", "1,2,3", "nan,nan", "1e308,1e308",
-    "inf,-inf", "99999x99999", "1x-5", "0x0", "640x512"};
+    "op",      "OPEN",   "cl",       "cl la",   "ld",    "loads",    "ld 0",      "LoAd 3",  "ov",
+    "overlay", "ov 1",   "ov wi",    "sa",      "save",  "sa 2",     "sa la",     "sa wi",   "quit",
+    "quitter", "up",     "stop",     "start",   "loop",  "step",     "steps",     "go",      "goto",
+    "co",      "colour", "se",       "setting", "se de", "SE DE LA", "se de all", "se pa",   "se li",
+    "se ma",   "se te",  "se te al", "se vi",   "se wi", "se tr",    "se do",     "se dr",   "se na",
+    "se out",  "se di",  "qu",       "query",   "te",    "li",       "ma",        "mf",      "metafile",
+    "zybmeta", "he",     "x",        "%s%n%s",  "-",     "9",        "\xE9t\xE9", "\x01\x02"};
+const char *const kNumbers[] = {"0",
+                                "1",
+                                "2",
+                                "3",
+                                "-1",
+                                "-2",
+                                "-4",
+                                "127",
+                                "128",
+                                "255",
+                                "256",
+                                "2147483647",
+                                "2147483648",
+                                "-2147483649",
+                                "4294967296",
+                                "99999999999999999999",
+                                "1e308",
+                                "-1e308",
+                                "1e-308",
+                                "1e999",
+                                "nan",
+                                "inf",
+                                "-inf",
+                                "0x7fffffff",
+                                "-0",
+                                "3.5",
+                                "0.05",
+                                "1e6",
+                                "00000000000000000000000001",
+                                "+5",
+                                "5abc",
+                                "1.5.5",
+                                "."};
+const char *const kNames[] = {"wi",     "la",      "lax",   "all",        "ALL",  "na",     "si",  "di",  "de",
+                              "pa",     "out",     "dr",    "tr",         "vi",   "do",     "li",  "ma",  "te",
+                              "co",     "width",   "st",    "ex",         "he",   "hi",     "up",  "al",  "sp",
+                              "fo",     "forward", "back",  "alt",        "rock", "gif",    "png", "xwd", "plus",
+                              "circle", "dot",     "solid", "doubledash", "CB",   "RT",     "LL",  "cu",  "num",
+                              "pid",    "pix",     "red",   "nocolour",   "us",   "nowhere"};
+const char *const kFiles[] = {"probe0.gif", "probe1.gif", "nothere.gif",        "x.png",     "x.xwd",   "empty.gif",
+                              "trunc.gif",  "junk.gif",   "huge.gif",           "junk.clr",  "junk.mf", "saved.gif",
+                              "saved.png",  "saved.xwd",  "%Y%m%d_%h%n_%i.gif", "%p_%i.png", "%q%%%",   "..",
+                              ".",          "zyb.clr",    "+appended.gif"};
+const char *const kOdd[] = {"%s",       "%n%n%n",      "%999999d", "%.99999f", "%s%s%s%s%s%s", ",",
+                            "1,",       ",1",          "1,,2",     "1,2,3",    "nan,nan",      "1e308,1e308",
+                            "inf,-inf", "99999x99999", "1x-5",     "0x0",      "640x512"};
 const char *const kBlanks[] = {" ", " ", " ", "  ", "\t", " \t ", "\r", "\v", "\f", "\n"};
 
 // Random command lines: raw bytes, runs of ";", and keywords followed by
@@ -132,7 +165,9 @@ class LineMaker {
 
  private:
   template <size_t N>
-  std::string any(const char *const (&list)[N]) { return list[pick(N)]; }
+  std::string any(const char *const (&list)[N]) {
+    return list[pick(N)];
+  }
   std::string bytes(int n) {
     std::string s;
     while (n-- > 0) s += static_cast<char>(1 + pick(255));
@@ -141,9 +176,11 @@ class LineMaker {
   std::string number() { return pick(3) == 0 ? std::to_string(pick(400) - 200) : any(kNumbers); }
   std::string word() {
     switch (pick(9)) {
-      case 0: case 1: return number();
+      case 0:
+      case 1: return number();
       case 2: return number() + "," + number();
-      case 3: case 4: return any(kNames);
+      case 3:
+      case 4: return any(kNames);
       case 5: return any(kFiles);
       case 6: return std::string(200 + pick(200), static_cast<char>('a' + pick(26)));
       case 7: return bytes(1 + pick(30));
@@ -165,8 +202,12 @@ bool write_test_files(const std::string &dir) {
   // one-colour GIF has a 2-entry table, so its image descriptor is at 19.
   for (size_t at : {6, 8, 19 + 5, 19 + 7}) huge.replace(at, 2, "\xFF\xFF");
   const std::pair<const char *, std::string> files[] = {
-      {"probe1.gif", probe}, {"trunc.gif", probe.substr(0, probe.size() / 2)}, {"empty.gif", ""}, {"junk.gif", junk},
-      {"huge.gif", huge}, {"junk.clr", junk.substr(6) + "\n0 0 0 black\n999 999 999\n"},
+      {"probe1.gif", probe},
+      {"trunc.gif", probe.substr(0, probe.size() / 2)},
+      {"empty.gif", ""},
+      {"junk.gif", junk},
+      {"huge.gif", huge},
+      {"junk.clr", junk.substr(6) + "\n0 0 0 black\n999 999 999\n"},
       {"junk.mf", "PL 99999999\n1,2 3,4\nFA -5\nVP 9 1e308 0 0 0\nTR 77\n" + junk}};
   for (const auto &[name, bytes] : files) write_bytes(dir + "/" + name, bytes);
   return probe[19] == ',';
@@ -206,7 +247,7 @@ std::string frames_intact(const std::vector<unsigned long> &ids) {
 TEST(InProcessLooper, FourThousandRandomLinesLoseNoFrame) {
   TempDir dir;
   ASSERT_TRUE(write_test_files(dir.path()));
-  ASSERT_EQ(chdir(dir.path().c_str()), 0);  // saves under plain names land here
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);                    // saves under plain names land here
   ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);  // nothing may wait on the terminal
   static char prog[] = "looper_stress_xtest";
   static char *argv[] = {prog, nullptr};
@@ -303,8 +344,9 @@ void feed_random_records(const Looper &looper, int type, uint32_t seed) {
     ASSERT_GE(MQ_put(q, id, "%s", record.c_str()), 0) << printable(record);
     records++;
     for (const std::string &p : pieces)
-      ASSERT_EQ(read_answer(q, id, p), "") << "seed " << seed << ", piece " << printable(p) << " of "
-                                            << printable(record) << "\n" << looper.errors().substr(0, 2000);
+      ASSERT_EQ(read_answer(q, id, p), "")
+          << "seed " << seed << ", piece " << printable(p) << " of " << printable(record) << "\n"
+          << looper.errors().substr(0, 2000);
   }
   ASSERT_GE(MQ_put(q, id, "qu num"), 0);
   char text[MQ_TEXT_MAX + 3];

@@ -39,7 +39,8 @@ struct WindowRange {
 inline bool window_busy(int window) {
   const int id = msgget(kQueueOffset + window, 0);
   msqid_ds info{};
-  if (id >= 0 && msgctl(id, IPC_STAT, &info) == 0 && info.msg_lrpid != 0 && kill(info.msg_lrpid, 0) != 0 && errno == ESRCH)
+  if (id >= 0 && msgctl(id, IPC_STAT, &info) == 0 && info.msg_lrpid != 0 && kill(info.msg_lrpid, 0) != 0 &&
+      errno == ESRCH)
     msgctl(id, IPC_RMID, nullptr);
   return queue_exists(window) || port_open(window);
 }
@@ -53,7 +54,8 @@ inline int free_window(WindowRange windows) {
 // Replaces "%W" by the window number and "%K" by its queue key.
 inline std::string with_window(std::string word, int window) {
   for (size_t at; (at = word.find("%W")) != std::string::npos;) word.replace(at, 2, std::to_string(window));
-  for (size_t at; (at = word.find("%K")) != std::string::npos;) word.replace(at, 2, std::to_string(kQueueOffset + window));
+  for (size_t at; (at = word.find("%K")) != std::string::npos;)
+    word.replace(at, 2, std::to_string(kQueueOffset + window));
   return word;
 }
 

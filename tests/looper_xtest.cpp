@@ -3,6 +3,8 @@
 // through Xlib and its saved images decoded by ImageMagick.
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,8 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 #include "image_util.h"
 #include "looper_util.h"
@@ -84,8 +84,10 @@ std::vector<std::string> lines_of(const std::string &text) {
 
 // A GIF of w x h: the left colour on the left half, blue on the right.
 std::string make_gif(const TempDir &dir, const std::string &name, int w, int h, const std::string &left = "red") {
-  const std::string rect = "rectangle " + std::to_string(w / 2) + ",0 " + std::to_string(w - 1) + "," + std::to_string(h - 1);
-  run_magick({"-size", std::to_string(w) + "x" + std::to_string(h), "xc:" + left, "-fill", "blue", "-draw", rect, dir / name});
+  const std::string rect =
+      "rectangle " + std::to_string(w / 2) + ",0 " + std::to_string(w - 1) + "," + std::to_string(h - 1);
+  run_magick(
+      {"-size", std::to_string(w) + "x" + std::to_string(h), "xc:" + left, "-fill", "blue", "-draw", rect, dir / name});
   return dir / name;
 }
 
@@ -102,7 +104,8 @@ std::vector<int> frames_shown(unsigned long window, double seconds) {
 TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindowAndReturnEndsTheLooperWithItsQueue) {
   Looper looper(depth_windows());
   ASSERT_TRUE(looper.ready());
-  const std::vector<std::string> replies = lines_of(looper.ctl({"OPEN;op;qu wi;cr;cr pix;qu num;qu la;go 0;de;qu num"}));
+  const std::vector<std::string> replies =
+      lines_of(looper.ctl({"OPEN;op;qu wi;cr;cr pix;qu num;qu la;go 0;de;qu num"}));
   ASSERT_EQ(replies.size(), 10u) << ::testing::PrintToString(replies);
   EXPECT_EQ(replies[0], "Window opened\n");
   EXPECT_EQ(replies[1], "Window already opened\n");
@@ -157,8 +160,9 @@ TEST(LooperWindow, SavesAreNamedAfterTheTitleOrByTheTemplateWithTheTimeOfTheSave
   EXPECT_EQ(looper.ctl({"se na RadarLoop;cr;cr;cr;stop;se out png"}),
             "Window name set to: RadarLoop\nCreated pixmap\nCreated pixmap\nCreated pixmap\nLoop stopped\n"
             "Image output type set to: png\n");
-  EXPECT_EQ(looper.ctl({"sa", "all"}),
-            "Saved frame 0 in: Radar_00.png\nSaved frame 1 in: Radar_01.png\nSaved frame 2 in: Radar_02.png\nSave done\n");
+  EXPECT_EQ(
+      looper.ctl({"sa", "all"}),
+      "Saved frame 0 in: Radar_00.png\nSaved frame 1 in: Radar_01.png\nSaved frame 2 in: Radar_02.png\nSave done\n");
   for (const char *name : {"Radar_00.png", "Radar_01.png", "Radar_02.png"})
     EXPECT_EQ(magick_decode(looper.dir() / name).width, 640) << name;
   EXPECT_EQ(looper.ctl({"sa la;se out gif;sa wi"}),
@@ -231,9 +235,10 @@ TEST(LooperWindow, NegativeHugeAndHostileWordsLoseNoFrame) {
   ASSERT_TRUE(looper.ready());
   ASSERT_EQ(looper.ctl({"cr;cr;cr"}), "Created pixmap\nCreated pixmap\nCreated pixmap\n");
   const std::string mark = looper.dir() / "ran";
-  for (const std::string &record : {std::string("cl -1;go -5;go 99999999999;sa -2;ld -1 x.gif;se dr -3;se de -9 1;ov -2 x.gif"),
-                                    std::string("cl 500;se dr 99999;step;ld 0 /dev/zero;co /dev/zero;se si 99999x99999;sa wi |cat"),
-                                    "ld 0 |touch${IFS}" + mark + ";sa wi |touch${IFS}" + mark})
+  for (const std::string &record :
+       {std::string("cl -1;go -5;go 99999999999;sa -2;ld -1 x.gif;se dr -3;se de -9 1;ov -2 x.gif"),
+        std::string("cl 500;se dr 99999;step;ld 0 /dev/zero;co /dev/zero;se si 99999x99999;sa wi |cat"),
+        "ld 0 |touch${IFS}" + mark + ";sa wi |touch${IFS}" + mark})
     EXPECT_EQ(lines_of(looper.ctl({record})).size(), std::count(record.begin(), record.end(), ';') + 1u) << record;
   EXPECT_EQ(looper.ctl({"qu", "num"}), "3\n");
   EXPECT_TRUE(looper.process().running());

@@ -249,7 +249,10 @@ TEST_F(Tcp, APeerStallingInARecordIsDroppedAndTheNextPeerIsServed) {
   ASSERT_EQ(MQ_create(811), 1);
   RawPeer staller(811), next(811);  // next waits in the backlog meanwhile
   ASSERT_TRUE(staller.connected() && next.connected());
-  staller.send_bytes(std::string("\x0a" "3ab", 4));
+  staller.send_bytes(
+      std::string("\x0a"
+                  "3ab",
+                  4));
   usleep(50000);
   const auto start = Clock::now();
   EXPECT_LT(MQ_sget(1, &sender_, text_), 0);

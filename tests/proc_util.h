@@ -4,6 +4,9 @@
 // goes to files in a per-test temporary directory so tests can read it.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -12,15 +15,10 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace zyb_test {
 
-inline std::string bin(const std::string &name) {
-  return std::string(ZYB_BIN_DIR) + "/" + name;
-}
+inline std::string bin(const std::string &name) { return std::string(ZYB_BIN_DIR) + "/" + name; }
 
 inline std::string read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
@@ -45,9 +43,8 @@ class TempDir {
 // directory cwd when one is given.
 class Process {
  public:
-  Process(const std::vector<std::string> &argv, const std::string &out_file,
-          const std::string &err_file, const std::vector<std::string> &env = {},
-          const std::string &cwd = "") {
+  Process(const std::vector<std::string> &argv, const std::string &out_file, const std::string &err_file,
+          const std::vector<std::string> &env = {}, const std::string &cwd = "") {
     pid_ = fork();
     if (pid_ == 0) {
       dup2(open("/dev/null", O_RDONLY), 0);
@@ -105,8 +102,7 @@ class Process {
 };
 
 // Runs a program to completion; returns its exit status and fills out/err.
-inline int run(const std::vector<std::string> &argv, std::string *out,
-               std::string *err = nullptr, double timeout = 30,
+inline int run(const std::vector<std::string> &argv, std::string *out, std::string *err = nullptr, double timeout = 30,
                const std::vector<std::string> &env = {}) {
   TempDir dir;
   Process p(argv, dir / "out", dir / "err", env);

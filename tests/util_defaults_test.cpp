@@ -1,10 +1,10 @@
 // Defaults files: pairs, quoting, the tag preprocessor and key matching.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <fstream>
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
 #include "proc_util.h"
 #include "util/def_read.h"
@@ -59,14 +59,16 @@ TEST_F(Defaults, TagPreprocessor) {
     const char *pairs;
   } cases[] = {
       {{"radar"}, "IF RADAR\na 1\nb 2\nELSE\nc 3\nEND\nd 4\n", "a=1;b=2;d=4;"},
-      {{"a", "b"}, if_elif_else, "x=1;"}, {{"b"}, if_elif_else, "x=2;"}, {{}, if_elif_else, "x=3;"},
-      {{"outer"}, "IF outer\nIF inner\nx 1\nELSE\ny 2\nEND\nz 3\nEND\nIF inner\nIF outer\nw 4\nEND\nEND\n",
-       "y=2;z=3;"},
+      {{"a", "b"}, if_elif_else, "x=1;"},
+      {{"b"}, if_elif_else, "x=2;"},
+      {{}, if_elif_else, "x=3;"},
+      {{"outer"}, "IF outer\nIF inner\nx 1\nELSE\ny 2\nEND\nz 3\nEND\nIF inner\nIF outer\nw 4\nEND\nEND\n", "y=2;z=3;"},
       // DEF and UNDEF act also in branches not taken, and are returned when taken.
-      {{}, "DEF one\nIF one\na 1\nEND\nIF missing\nDEF two\nEND\nIF two\nb 2\nEND\nUNDEF ONE\nIF one\nc 3\nEND\n",
+      {{},
+       "DEF one\nIF one\na 1\nEND\nIF missing\nDEF two\nEND\nIF two\nb 2\nEND\nUNDEF ONE\nIF one\nc 3\nEND\n",
        "def=one;a=1;b=2;undef=ONE;"},
       {{}, "if x\nelse y\nIF\nz 1\n", "if=x;else=y;z=1;"},  // control words are capitals with their tag
-      {{"t"}, deep + "after 2\n", "deep=1;after=2;"},          // deeper than the stack, still balanced
+      {{"t"}, deep + "after 2\n", "deep=1;after=2;"},       // deeper than the stack, still balanced
   };
   for (const auto &c : cases) {
     DEF_reset();

@@ -1,12 +1,12 @@
 // Paths, opening files, file-name conventions and dates.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
-#include <pwd.h>
 #include <string>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
 
 #include "proc_util.h"
@@ -26,9 +26,15 @@ TEST(Paths, JoiningDirectoryAndNameUpToTheNameLimit) {
   const struct {
     const char *dir, *name, *joined;
   } cases[] = {
-      {"/data", "x.gif", "/data/x.gif"}, {"/data/", "x.gif", "/data/x.gif"}, {"/data/", "./x.gif", "./x.gif"},
-      {"/data", "/abs/x", "/abs/x"},     {"/data", "~/x.gif", "~/x.gif"},    {nullptr, "x.gif", "x.gif"},
-      {"", "x.gif", "x.gif"},            {"/data", "-", "-"},                {"/data", "STD", "STD"},
+      {"/data", "x.gif", "/data/x.gif"},
+      {"/data/", "x.gif", "/data/x.gif"},
+      {"/data/", "./x.gif", "./x.gif"},
+      {"/data", "/abs/x", "/abs/x"},
+      {"/data", "~/x.gif", "~/x.gif"},
+      {nullptr, "x.gif", "x.gif"},
+      {"", "x.gif", "x.gif"},
+      {"/data", "-", "-"},
+      {"/data", "STD", "STD"},
   };
   char out[FILE_NAME_SIZE];
   for (const auto &c : cases) EXPECT_STREQ(FILE_add_path(c.dir, c.name, out), c.joined) << c.name;
@@ -139,11 +145,13 @@ TEST_F(Convention, TemplateCodes) {
 }
 
 TEST_F(Convention, ExactAndPartialMatchesOfTheConventionFile) {
-  write_file(dir_ / "name_conv",
-             "#comment line\n\nsat_vis vis_%d.gif - 0\nsat %e_%d.gif %e.hdr 100\nradar %Y.gif\n");
+  write_file(dir_ / "name_conv", "#comment line\n\nsat_vis vis_%d.gif - 0\nsat %e_%d.gif %e.hdr 100\nradar %Y.gif\n");
   const std::tuple<const char *, int, const char *> cases[] = {
-      {"SAT_VIS", 1, "vis_07.gif"}, {"sat_ir", 1, "ir_07.gif"},  {"radar", 1, "2006.gif"},
-      {"other_%d", 0, "other_07"},  {"plain:i=012:p=Big Loop", 0, "plain"},  // keys set from the name
+      {"SAT_VIS", 1, "vis_07.gif"},
+      {"sat_ir", 1, "ir_07.gif"},
+      {"radar", 1, "2006.gif"},
+      {"other_%d", 0, "other_07"},
+      {"plain:i=012:p=Big Loop", 0, "plain"},  // keys set from the name
       {"@%i-%p", 1, "012-Big_Loop"}};
   for (const auto &[name, status, expanded] : cases) {
     EXPECT_EQ(FILE_set_name(name), status) << name;
@@ -178,10 +186,14 @@ TEST(Dates, LabelFormsAndMonthNamesInOneCase) {
   const struct {
     const char *label, *fields;  // year month day hour minute second
   } cases[] = {
-      {"12Z 07 MAR 06", "2006 3 7 12 -9999 -9999"},         {"RADAR 1830Z 07 MAR 99", "1999 3 7 18 30 -9999"},
-      {"RADAR  930Z 07 MAR 06", "2006 3 7 9 30 -9999"},     {"VIS 18:30:15Z 07 JUN 49", "2049 6 7 18 30 15"},
-      {"06 03 07 12", "2006 3 7 12 -9999 -9999"},           {"106 03 07 12", "2010 6 3 7 -9999 -9999"},  // "%2d"
-      {"12Z 07 Mar 06", "2006 0 7 12 -9999 -9999"},         {"12Z 07 aug 06", "2006 8 7 12 -9999 -9999"},
+      {"12Z 07 MAR 06", "2006 3 7 12 -9999 -9999"},
+      {"RADAR 1830Z 07 MAR 99", "1999 3 7 18 30 -9999"},
+      {"RADAR  930Z 07 MAR 06", "2006 3 7 9 30 -9999"},
+      {"VIS 18:30:15Z 07 JUN 49", "2049 6 7 18 30 15"},
+      {"06 03 07 12", "2006 3 7 12 -9999 -9999"},
+      {"106 03 07 12", "2010 6 3 7 -9999 -9999"},  // "%2d"
+      {"12Z 07 Mar 06", "2006 0 7 12 -9999 -9999"},
+      {"12Z 07 aug 06", "2006 8 7 12 -9999 -9999"},
       {"no date here", "-9999 -9999 -9999 -9999 -9999 -9999"},
   };
   for (const auto &c : cases) {

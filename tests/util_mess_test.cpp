@@ -1,10 +1,10 @@
 // Message classes, the level language, log files and paging.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <regex>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "proc_util.h"
@@ -46,9 +46,10 @@ TEST_F(Mess, LevelEntriesAndEachCallCountsOnce) {
   const struct {
     const char *entry;
     unsigned int level;
-  } cases[] = {{"mess", 0xFFF},   {"warn", 0xFF},       {"NONE", 0},  {"print", 0x0F},   {"error", 0x3F},
-               {"nonsense", 0},   {"+debug", 0xF00FFFFF}, {"out4b", 0x03FFFFFF}, {"-warn", 0xFFF3F},
-               {"printa", 0x1},   {"mess,out1", 0xFFFF}, {"-mess,+debugd,+out3a", 0x801FF0FF}};
+  } cases[] = {{"mess", 0xFFF},        {"warn", 0xFF},        {"NONE", 0},
+               {"print", 0x0F},        {"error", 0x3F},       {"nonsense", 0},
+               {"+debug", 0xF00FFFFF}, {"out4b", 0x03FFFFFF}, {"-warn", 0xFFF3F},
+               {"printa", 0x1},        {"mess,out1", 0xFFFF}, {"-mess,+debugd,+out3a", 0x801FF0FF}};
   for (const auto &c : cases) {
     MESS_reset();
     set(c.entry);

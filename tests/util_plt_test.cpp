@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/plt_tool.h"
 #include "gks/gks_colr.h"
 #include "gks/gks_loop.h"
 #include "gks/gks_tool.h"
@@ -12,7 +13,6 @@
 #include "util/date.h"
 #include "util/files.h"
 #include "util/mess.h"
-#include "app/plt_tool.h"
 #include "util/resrc.h"
 
 namespace {
@@ -83,8 +83,8 @@ TEST_F(PlotParam, KernelPagingAndDumpSwitches) {
   decode("kill,nolcmap,norwclr,page");
   EXPECT_EQ(switches(), (std::vector<int>{0, 9, 0, 0, 1}));
   const PltSettings *s = PLT_get_settings();
-  for (auto [words, out_file, dump] : {std::tuple{"png", "", "4zyb.png"}, {"xwd", "", "1zyb.xwd"},
-                                       {"", "gif=out.gif,xwd=ignored.xwd", "2out.gif"}}) {
+  for (auto [words, out_file, dump] :
+       {std::tuple{"png", "", "4zyb.png"}, {"xwd", "", "1zyb.xwd"}, {"", "gif=out.gif,xwd=ignored.xwd", "2out.gif"}}) {
     if (*out_file) RES_put("out_file", out_file);
     decode(words);
     EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, dump);

@@ -94,13 +94,17 @@ TEST_F(Resources, CommandLineWords) {
     std::vector<std::string> words;
     const char *expect;
   } cases[] = {
-      {{"-wn", "3"}, "window_num=3|filename=<unset>"}, {{"-window_num=3"}, "window_num=3"},
-      {{"-win", "3"}, "window_num=3"}, {{"--WIN", "3"}, "window_num=3"}, {{"-WN=3"}, "window_num=3"},
+      {{"-wn", "3"}, "window_num=3|filename=<unset>"},
+      {{"-window_num=3"}, "window_num=3"},
+      {{"-win", "3"}, "window_num=3"},
+      {{"--WIN", "3"}, "window_num=3"},
+      {{"-WN=3"}, "window_num=3"},
       {{"-g", "x", "-i", "y", "-t", "z"}, "grid_domain=x|image_path=y|title=z|geometry=<unset>"},  // first declared
       {{"-pd", "-5", "-wn", "-2"}, "plot_domain=-5|window_num=-2"},
       {{"-ti", "-ic", "-ge", "--", "last"}, "title=|icon=|geometry=|filename=last"},
       {{"a", "-ti", "T", "b"}, "filename=a\nb|title=T"},
-      {{"-ba", "foo"}, "batch=|filename=foo"}, {{"-n", "foo"}, "name=foo"},
+      {{"-ba", "foo"}, "batch=|filename=foo"},
+      {{"-n", "foo"}, "name=foo"},
       {{"-plot_param=full,inv", "-unknown", "value"}, "plot_param=full,inv|unknown=value|filename=<unset>"},
   };
   for (const auto &c : cases) {

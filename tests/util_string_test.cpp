@@ -21,7 +21,8 @@ TEST(ParseString, TrailingDelimitersDropInnerEmptyFieldsStayMissingTextFails) {
     int status;
     Fields fields;
   } cases[] = {{"a;b;;", 0, {"a", "b"}}, {"a;;b", 0, {"a", "", "b"}}, {" a ; b", 0, {" a ", " b"}},
-               {";;;", 0, {""}},         {";a", 0, {"", "a"}},        {"", -1, {}}, {nullptr, -1, {}}};
+               {";;;", 0, {""}},         {";a", 0, {"", "a"}},        {"", -1, {}},
+               {nullptr, -1, {}}};
   for (const auto &c : cases) {
     int count = 7;
     char **array = reinterpret_cast<char **>(&count);

@@ -3,13 +3,13 @@
 // each have their own server at once; it is stopped by its PID, never by name.
 #pragma once
 
-#include <csignal>
-#include <string>
-#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <string>
+#include <vector>
 
 namespace zyb_test {
 

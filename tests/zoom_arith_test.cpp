@@ -21,7 +21,7 @@ TEST(ZoomArithmetic, ViewsClampAtTheEdgesAndFactorsDoubleUpTo1024) {
       {10, 10, 640, 512, 2, 0, 0, 160, 128},
       {630, 500, 640, 512, 2, 640 - 641 / 2, 512 - 513 / 2, 480, 384},
       {630, 500, 641, 513, 2, 641 - 642 / 2, 513 - 514 / 2, 480, 384},  // odd sizes: W - (W + 1) / f
-      {600, 10, 640, 512, 1, 0, 0, 320, 256},  // factor 1 never starts left of the picture
+      {600, 10, 640, 512, 1, 0, 0, 320, 256},                           // factor 1 never starts left of the picture
   };
   for (const Row &r : rows) {
     ZoomView v = gzoom_view({r.x, r.y}, r.w, r.h, r.factor);
@@ -60,8 +60,12 @@ struct Raster {
   }
   unsigned long get(int x, int y) { return XGetPixel(&image, x, y); }
   ZoomRaster view() {
-    return {reinterpret_cast<unsigned char *>(bytes.data()), image.width, image.height, image.bytes_per_line,
-            image.bits_per_pixel, image.byte_order == LSBFirst};
+    return {reinterpret_cast<unsigned char *>(bytes.data()),
+            image.width,
+            image.height,
+            image.bytes_per_line,
+            image.bits_per_pixel,
+            image.byte_order == LSBFirst};
   }
 };
 

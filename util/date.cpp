@@ -29,8 +29,7 @@ TimeZone &zone() {
 
 // Letter c of a month name, in the case that the first letter set.
 bool is_letter(char c, bool upper, char lower_letter) {
-  char wanted = upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(lower_letter)))
-                      : lower_letter;
+  char wanted = upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(lower_letter))) : lower_letter;
   return c == wanted;
 }
 
@@ -74,8 +73,8 @@ int DATE_get_current(DateRecord *date) {
 int DATE_get_current_str(char *out) {
   DateRecord now{};
   DATE_get_current(&now);
-  std::snprintf(out, 24, "%2.2d %s %2.2d  %2.2d:%2.2d:%2.2dZ", now.year % 100,
-                kUpperMonths[now.month - 1], now.day, now.hour, now.minute, now.second);
+  std::snprintf(out, 24, "%2.2d %s %2.2d  %2.2d:%2.2d:%2.2dZ", now.year % 100, kUpperMonths[now.month - 1], now.day,
+                now.hour, now.minute, now.second);
   return 0;
 }
 
@@ -157,16 +156,16 @@ int DATE_decode_label(const char *text, DateRecord *date) {
   const char *tail = nullptr;
   bool have_month_name = true;
   if (f = Fields(); std::sscanf(text, "%2dZ %2d %3s %2d", &f.hour, &f.day, f.month_name, &f.year) == 4) {
-  } else if (f = Fields(); (tail = last_chars(text, 15)) != nullptr &&
-             std::sscanf(tail, "%2d%2dZ %2d %3s %2d", &f.hour, &f.minute, &f.day, f.month_name,
-                         &f.year) == 5) {
+  } else if (f = Fields();
+             (tail = last_chars(text, 15)) != nullptr &&
+             std::sscanf(tail, "%2d%2dZ %2d %3s %2d", &f.hour, &f.minute, &f.day, f.month_name, &f.year) == 5) {
     // "HHMMZ" written with a blank for a leading zero: " 930Z".
     if (tail[0] == ' ') std::sscanf(tail, "%1d%2d", &f.hour, &f.minute);
   } else if (f = Fields(); (tail = last_chars(text, 19)) != nullptr &&
-             std::sscanf(tail, "%2d:%2d:%2dZ %2d %3s %2d", &f.hour, &f.minute, &f.second, &f.day,
-                         f.month_name, &f.year) == 6) {
+                           std::sscanf(tail, "%2d:%2d:%2dZ %2d %3s %2d", &f.hour, &f.minute, &f.second, &f.day,
+                                       f.month_name, &f.year) == 6) {
   } else if (f = Fields(); (tail = last_chars(text, 13)) != nullptr &&
-             std::sscanf(tail, "%2dZ %2d %3s %2d", &f.hour, &f.day, f.month_name, &f.year) == 4) {
+                           std::sscanf(tail, "%2dZ %2d %3s %2d", &f.hour, &f.day, f.month_name, &f.year) == 4) {
   } else {
     f = Fields();
     have_month_name = false;

@@ -41,8 +41,7 @@ struct FileState {
   bool header_mode = false;
   std::string filename;  // last name produced
   DateRecord file_date{0, 0, 0, 0, 0, 0, 0, 0};
-  DateRecord set{DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET,
-                 DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET};
+  DateRecord set{DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET, DATE_UNSET};
 };
 
 FileState &state() {
@@ -50,9 +49,7 @@ FileState &state() {
   return s;
 }
 
-char *store(char *out, const std::string &text) {
-  return copy_limited_to(out, text.c_str(), FILE_NAME_MAX);
-}
+char *store(char *out, const std::string &text) { return copy_limited_to(out, text.c_str(), FILE_NAME_MAX); }
 
 std::string user_path(const char *name) {
   if (name == nullptr) return std::string();
@@ -68,8 +65,7 @@ std::string user_path(const char *name) {
 
 int FILE_is_stdio(const char *name) {
   if (name == nullptr) return 0;
-  return name[0] == '\0' || std::strcmp(name, "-") == 0 || stricmp(name, "std") == 0 ||
-         stricmp(name, "stdn") == 0;
+  return name[0] == '\0' || std::strcmp(name, "-") == 0 || stricmp(name, "std") == 0 || stricmp(name, "stdn") == 0;
 }
 
 const char *FILE_data_dir() { return ZYB_DATA_DIR; }
@@ -94,9 +90,7 @@ int FILE_is_safe_input(const char *name) {
   return 1;
 }
 
-int FILE_fullpath(const char *name) {
-  return name != nullptr && (name[0] == '.' || name[0] == '/' || name[0] == '~');
-}
+int FILE_fullpath(const char *name) { return name != nullptr && (name[0] == '.' || name[0] == '/' || name[0] == '~'); }
 
 char *FILE_add_user_path(const char *name, char *out) { return store(out, user_path(name)); }
 
@@ -334,8 +328,8 @@ int FILE_set_name(const char *name_in) {
       use_entry(entry);
       size_t underscore = name.rfind('_');
       s.ext = underscore == std::string::npos ? "" : copy_limited(name.c_str() + underscore + 1, kExtMax);
-      MESS_print(MESS_DEBUG_A, "File name partial match for: %s-%s ext: %s\n", name.c_str(),
-                 entry.name.c_str(), s.ext.c_str());
+      MESS_print(MESS_DEBUG_A, "File name partial match for: %s-%s ext: %s\n", name.c_str(), entry.name.c_str(),
+                 s.ext.c_str());
       return 1;
     }
   }
@@ -352,9 +346,8 @@ struct PathCode {
 };
 
 constexpr PathCode kPathCodes[] = {
-    {'C', "con_path"},   {'D', "data_path"}, {'F', "file_path"}, {'G', "grid_path"},
-    {'I', "image_path"}, {'M', "model_path"}, {'R', "raw_path"},  {'S', "sat_path"},
-    {'T', "text_path"},  {'W', "watch_path"},
+    {'C', "con_path"},   {'D', "data_path"}, {'F', "file_path"}, {'G', "grid_path"}, {'I', "image_path"},
+    {'M', "model_path"}, {'R', "raw_path"},  {'S', "sat_path"},  {'T', "text_path"}, {'W', "watch_path"},
 };
 
 int round_down(int value, int multiple) {

@@ -9,7 +9,7 @@
 
 #include "util/date.h"
 
-constexpr int FILE_NAME_MAX = 160;               // longest path or name the module produces
+constexpr int FILE_NAME_MAX = 160;                 // longest path or name the module produces
 constexpr int FILE_NAME_SIZE = FILE_NAME_MAX + 1;  // size of every out buffer below
 constexpr int FILE_KEY_MAX = 29;
 
@@ -56,7 +56,7 @@ int FILE_set_name(const char *name);  // 1 when a template was found, else 0
 // Expands the template into out (FILE_NAME_SIZE bytes) with date, or with
 // the module's current date when date is nullptr.
 int FILE_set_date(const DateRecord *date, char *out);
-int FILE_set_current_date();           // the current date becomes the UTC time now
-int FILE_get_date(DateRecord *date);   // copy of the current date
-int FILE_set_header_mode(int on);      // use the header template of the convention
-const char *FILE_get_last_name();      // the last name produced
+int FILE_set_current_date();          // the current date becomes the UTC time now
+int FILE_get_date(DateRecord *date);  // copy of the current date
+int FILE_set_header_mode(int on);     // use the header template of the convention
+const char *FILE_get_last_name();     // the last name produced

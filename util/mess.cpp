@@ -47,16 +47,14 @@ struct ClassRow {
 
 // Matched on the leading letters, so "warning" and "messages" still work.
 constexpr ClassRow kClasses[] = {
-    {"print", 5, MESS_PRINT}, {"error", 5, MESS_ERROR}, {"warn", 4, MESS_WARN},
-    {"mess", 4, MESS_MESS},   {"out1", 4, MESS_OUT1},   {"out2", 4, MESS_OUT2},
-    {"out3", 4, MESS_OUT3},   {"out4", 4, MESS_OUT4},   {"debug", 5, MESS_DEBUG},
-    {"none", 4, 0u},
+    {"print", 5, MESS_PRINT}, {"error", 5, MESS_ERROR}, {"warn", 4, MESS_WARN}, {"mess", 4, MESS_MESS},
+    {"out1", 4, MESS_OUT1},   {"out2", 4, MESS_OUT2},   {"out3", 4, MESS_OUT3}, {"out4", 4, MESS_OUT4},
+    {"debug", 5, MESS_DEBUG}, {"none", 4, 0u},
 };
 
 unsigned int class_mask(const char *word) {
   for (const ClassRow &row : kClasses)
-    if (strnicmp(word, row.keyword, static_cast<int>(row.match_length)) == 0 &&
-        std::strlen(word) >= row.match_length)
+    if (strnicmp(word, row.keyword, static_cast<int>(row.match_length)) == 0 && std::strlen(word) >= row.match_length)
       return row.mask;
   return 0u;
 }
@@ -96,9 +94,7 @@ void apply_level_entry(const char *entry) {
 }
 
 // The file name follows the keyword and one separator character.
-const char *name_after(const char *entry, size_t skip) {
-  return std::strlen(entry) > skip ? entry + skip : "";
-}
+const char *name_after(const char *entry, size_t skip) { return std::strlen(entry) > skip ? entry + skip : ""; }
 
 void open_log(const char *name, const char *mode, int out_mode) {
   MessState &s = state();
@@ -236,9 +232,15 @@ int MESS_set(int code, unsigned int bits) {
   if (code >= 16 && s.explicit_settings > 0) return 0;
   if (code < 5) s.explicit_settings++;
   switch (code) {
-    case 0: case 10: case 20: s.level = with_lower_bits(bits); break;
-    case 1: case 11: case 21: s.level |= bits; break;
-    case -1: case 9: case 19: s.level &= ~bits; break;
+    case 0:
+    case 10:
+    case 20: s.level = with_lower_bits(bits); break;
+    case 1:
+    case 11:
+    case 21: s.level |= bits; break;
+    case -1:
+    case 9:
+    case 19: s.level &= ~bits; break;
     default: break;
   }
   return 0;

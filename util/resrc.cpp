@@ -131,8 +131,8 @@ const OptionRow kOptionTable[] = {
     {106, "width", "zybwidth", "wd", 0, 2, "-wd width", "Plot width", P},
     {107, "window_num", "zybwindownum", "wn", 0, 2, "-wn", "ZORAzez window number", P},
     {108, "zoom", "zybzoom", "zo", 0, 6, "-zo factor", "Zoom factor", P},
-    {110, "grid_domain", "zybgrddomain", "gd", 0, 20, "-gd region or [proj],clat,clon[,nx,ny][,dx,dy]",
-     "Grid domain", HelpStyle::domain},
+    {110, "grid_domain", "zybgrddomain", "gd", 0, 20, "-gd region or [proj],clat,clon[,nx,ny][,dx,dy]", "Grid domain",
+     HelpStyle::domain},
     {111, "infile", "zybinfile", "", 1, 6, "infile", "Input file name", P},
     {112, "outfile", "zyboutfile", "", 2, 6, "outfile", "Output file name", P},
     {113, "mask_file", "zybmaskfile", "kf", 0, 6, "-kf file", "Mask file name", P},
@@ -241,8 +241,7 @@ const OptionRow *match_keyed(const std::string &name) {
     if (stricmp(row->name, name.c_str()) == 0) return row;
   if (is_name_word(name) || is_default_word(name)) return nullptr;
   for (const OptionRow *row : keyed)
-    if (strnicmp(row->name, name.c_str(), static_cast<int>(name.size())) == 0 &&
-        std::strlen(row->name) >= name.size())
+    if (strnicmp(row->name, name.c_str(), static_cast<int>(name.size())) == 0 && std::strlen(row->name) >= name.size())
       return row;
   return nullptr;
 }
@@ -369,8 +368,8 @@ void tell_server(const char *name, const char *value) {
 
 void store_positional(int position, const char *word, std::vector<int> *started) {
   const auto &positional = state().positional;
-  auto exact = std::find_if(positional.begin(), positional.end(),
-                            [&](const OptionRow *r) { return r->position == position; });
+  auto exact =
+      std::find_if(positional.begin(), positional.end(), [&](const OptionRow *r) { return r->position == position; });
   if (exact == positional.end())
     exact = std::find_if(positional.begin(), positional.end(),
                          [](const OptionRow *r) { return r->position == kAllRemaining; });
@@ -522,9 +521,7 @@ int RES_conv_data(const char *value, void *output, int type) {
       FLAG_set(FLAG_BATCH, 1);
       if (MESS_check_set() == 0) MESS_set(0, 255);
       return 1;
-    case RES_HELP:
-      FLAG_set(FLAG_HELP, 1);
-      return 1;
+    case RES_HELP: FLAG_set(FLAG_HELP, 1); return 1;
     default: break;
   }
   if (output == nullptr) return 0;

@@ -38,10 +38,10 @@ class ParsedList {
 int stricmp(const char *a, const char *b);
 int strnicmp(const char *a, const char *b, int n);
 
-int wstrim_string(char *text);   // drop CR/LF anywhere and trailing blanks; 1
-int trim_string(char *text);     // drop trailing blanks; 0
-int trim_cr_string(char *text);  // drop trailing carriage returns; 0
-int low_string(char *text);      // lower-case A-Z; 0 for a missing/empty text
+int wstrim_string(char *text);                    // drop CR/LF anywhere and trailing blanks; 1
+int trim_string(char *text);                      // drop trailing blanks; 0
+int trim_cr_string(char *text);                   // drop trailing carriage returns; 0
+int low_string(char *text);                       // lower-case A-Z; 0 for a missing/empty text
 int fill_string(char *text, char from, char to);  // 0
 
 // The one truncation helper for the design's fixed limits: at most max

@@ -16,9 +16,7 @@ SwapState &swap_state() {
   return s;
 }
 
-bool host_little_endian() {
-  return *reinterpret_cast<const unsigned char *>(&swap_state().swaptest) == 1;
-}
+bool host_little_endian() { return *reinterpret_cast<const unsigned char *>(&swap_state().swaptest) == 1; }
 
 // Reads the current line into buffer (at most limit characters); the line
 // feed that ends it stays in the stream. A line feed at the current

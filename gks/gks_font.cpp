@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include <sys/stat.h>
@@ -164,19 +165,9 @@ int read_font_from(ByteSource &in, const char *name, StrokeFont *font) {
   return -1;
 }
 
-class File {
- public:
-  explicit File(FILE *f) : f_(f) {}
-  ~File() {
-    if (f_) FILE_close(f_);
-  }
-  File(const File &) = delete;
-  File &operator=(const File &) = delete;
-  FILE *get() const { return f_; }
-
- private:
-  FILE *f_;
-};
+// Closes through FILE_close; holds nothing when the open failed.
+using FileHolder = std::unique_ptr<FILE, int (*)(FILE *)>;
+FileHolder hold(FILE *f) { return FileHolder(f, FILE_close); }
 
 bool regular_file(FILE *f) {
   struct stat st {};
@@ -185,9 +176,9 @@ bool regular_file(FILE *f) {
 
 // Font and list files are plain files: a pipe or a standard stream would
 // run a command or hold the caller.
-FILE *open_plain_data(const char *name, char *path) {
+FILE *open_plain_data(const char *name) {
   if (!FILE_is_safe_input(name)) return nullptr;
-  FILE *f = FILE_open_data(name, path);
+  FILE *f = FILE_open_data(name, nullptr);
   if (f && !regular_file(f)) {
     FILE_close(f);
     return nullptr;
@@ -202,7 +193,8 @@ void skip_blanks(ByteSource &in, int *c) {
   while (*c != EOF && is_blank(*c)) *c = in.get();
 }
 
-// A token of any length from *c on; *c is left on the character after it.
+// The token from *c on; *c is left on the character after it. One character
+// more than a file name may hold is kept, so that truncation is noticed.
 std::string read_word(ByteSource &in, int *c) {
   std::string word;
   for (; *c != EOF && !is_blank(*c); *c = in.get())
@@ -372,7 +364,7 @@ int gfont_read_bytes(const void *data, size_t size, const char *name, StrokeFont
 
 int gfont_load(const char *name, StrokeFont *font) {
   gfont_clear(font);
-  File f(open_plain_data(name, nullptr));
+  FileHolder f = hold(open_plain_data(name));
   if (!f.get()) {
     MESS_print(MESS_WARN, "read_font: unable to load font file: %s\n", name ? name : "");
     return -1;
@@ -393,12 +385,12 @@ int gfont_list_read_pairs(FILE *stream, FontList *list) {
 int gfont_list_build(const char *list_text, FontList *list) {
   list->clear();
   if (list_text == nullptr || trimmed(list_text).empty()) {
-    File f(open_plain_data(FONT_LIST_FILE, nullptr));
+    FileHolder f = hold(open_plain_data(FONT_LIST_FILE));
     return f.get() ? gfont_list_read_lines(f.get(), list) : 0;
   }
   if (strnicmp(list_text, "fi:", 3) == 0) {
     const std::string name = trimmed(list_text + 3);
-    File f(open_plain_data(name.c_str(), nullptr));
+    FileHolder f = hold(open_plain_data(name.c_str()));
     if (!f.get()) {
       char path[FILE_NAME_SIZE];
       FILE_add_path(RES_get("file_path"), name.c_str(), path);

@@ -25,7 +25,9 @@ std::string offsets(const std::vector<std::pair<int, int>> &set) {
   return text;
 }
 
-int read(const std::string &text, StrokeFont *font) { return gfont_read_bytes(text.data(), text.size(), "t.fnt", font); }
+int read(const std::string &text, StrokeFont *font) {
+  return gfont_read_bytes(text.data(), text.size(), "t.fnt", font);
+}
 
 TEST(FontReader, PlainAndLabelledFormsStoreBytesOffsetsAndWidths) {
   const struct {

@@ -129,8 +129,7 @@ class FontParser {
   std::string check_glyphs() const {
     const std::vector<unsigned char> &db = font_->db;
     std::vector<bool> ends(db.size(), false);
-    for (size_t p = db.size(); p-- > 0;)
-      ends[p] = db[p] == kGlyphEnd || (p + 2 < db.size() && ends[p + 2]);
+    for (size_t p = db.size(); p-- > 0;) ends[p] = db[p] == kGlyphEnd || (p + 2 < db.size() && ends[p + 2]);
     for (int code = 0; code < FONT_CHARS; ++code) {
       const int offset = font_->index[(size_t)code];
       if (offset >= 0 && !ends[(size_t)offset])
@@ -301,7 +300,11 @@ constexpr int kVerticalOffsets[] = {-35, -160, -140, -85, -35, 0};  // normal, t
 class GlyphWalker {
  public:
   GlyphWalker(const TextAttributes &attr, float x, float y, StrokeSink *sink)
-      : attr_(attr), x_(x), y_(y), sink_(sink), scale_(attr.height / FONT_CAP_HEIGHT),
+      : attr_(attr),
+        x_(x),
+        y_(y),
+        sink_(sink),
+        scale_(attr.height / FONT_CAP_HEIGHT),
         yo_(gfont_vertical_offset(attr.vert_align)) {}
 
   void glyph(const std::vector<unsigned char> &db, size_t offset, int x0) {

@@ -19,13 +19,13 @@
 
 constexpr int FONT_STORE_MAX = 15000;  // stroke bytes of a font, the final 255 included
 constexpr int FONT_CHARS = 256;
-constexpr int FONT_SPACE_WIDTH = 40;   // advance of the space character, in grid units
-constexpr int FONT_CAP_HEIGHT = 105;   // grid units that text_height stands for
-constexpr int FONT_PIECE_MAX = 30;     // points of one stroke piece
-constexpr int FONT_LIST_MAX = 40;      // entries of a font list
+constexpr int FONT_SPACE_WIDTH = 40;     // advance of the space character, in grid units
+constexpr int FONT_CAP_HEIGHT = 105;     // grid units that text_height stands for
+constexpr int FONT_PIECE_MAX = 30;       // points of one stroke piece
+constexpr int FONT_LIST_MAX = 40;        // entries of a font list
 constexpr int FONT_LIST_PAIRS_MAX = 10;  // entries read from a "fi:" list file
-constexpr int FONT_NAME_MAX = 9;       // longer names are truncated
-constexpr int FONT_FILE_MAX = 99;      // longer file names are truncated
+constexpr int FONT_NAME_MAX = 9;         // longer names are truncated
+constexpr int FONT_FILE_MAX = 99;        // longer file names are truncated
 constexpr const char *FONT_FALLBACK_FILE = "modern.fnt";
 constexpr const char *FONT_LIST_FILE = "zyb.fnl";
 
@@ -83,12 +83,12 @@ const char *gfont_list_file(const FontList &list, int font_ind);
 
 // The attributes that shape stroke text, as the kernel holds them.
 struct TextAttributes {
-  float height = 0.01f;     // world units of the cap height
-  float expan = 1.0f;       // expansion factor
-  float space = 0.25f;      // spacing between characters, in 100 grid units
-  float char_space = 0.0f;  // fixed character spacing; 0 is off
-  int horiz_align = 0;      // 0 normal, 1 left, 2 centre, 3 right
-  int vert_align = 0;       // 0 normal, 1 top, 2 cap, 3 half, 4 base, 5 bottom
+  float height = 0.01f;          // world units of the cap height
+  float expan = 1.0f;            // expansion factor
+  float space = 0.25f;           // spacing between characters, in 100 grid units
+  float char_space = 0.0f;       // fixed character spacing; 0 is off
+  int horiz_align = 0;           // 0 normal, 1 left, 2 centre, 3 right
+  int vert_align = 0;            // 0 normal, 1 top, 2 cap, 3 half, 4 base, 5 bottom
   float upx = 0.0f, upy = 1.0f;  // up vector, unit length
 };
 

@@ -36,10 +36,16 @@ TEST(FontReader, PlainAndLabelledFormsStoreBytesOffsetsAndWidths) {
     std::vector<unsigned char> db;
     int index_a, index_b;
   } cases[] = {
-      {"plain", "255 130 35 60 35 255 150 140 20 140 254" + offsets({{'A', 1}, {'B', 6}}),
-       {255, 130, 35, 60, 35, 255, 150, 140, 20, 140, 255}, 1, 6},
-      {"labelled", "65 A\n130 35 60 35 255 B 150 140 20 140 254" + offsets({{'A', 0}, {'B', 5}}),
-       {130, 35, 60, 35, 255, 150, 140, 20, 140, 255}, 0, 5},
+      {"plain",
+       "255 130 35 60 35 255 150 140 20 140 254" + offsets({{'A', 1}, {'B', 6}}),
+       {255, 130, 35, 60, 35, 255, 150, 140, 20, 140, 255},
+       1,
+       6},
+      {"labelled",
+       "65 A\n130 35 60 35 255 B 150 140 20 140 254" + offsets({{'A', 0}, {'B', 5}}),
+       {130, 35, 60, 35, 255, 150, 140, 20, 140, 255},
+       0,
+       5},
   };
   for (const auto &c : cases) {
     StrokeFont font;
@@ -152,10 +158,8 @@ TEST(TextLayout, WidthAndStartOffsetFollowAlignmentSpacingAndExpansion) {
     TextAttributes attr;
     int width, start;
   } cases[] = {
-      {"AB", {0.01f, 1, 0.25f, 0, 2}, 145, -72},
-      {"AB", {0.01f, 1, 0.25f, 0, 3}, 145, -145},
-      {"AB", {0.01f, 2, 0.25f, 0, 2}, 145, -145},
-      {"AB", {0.01f, 1, 0.25f, 0, 1}, 145, 0},
+      {"AB", {0.01f, 1, 0.25f, 0, 2}, 145, -72},     {"AB", {0.01f, 1, 0.25f, 0, 3}, 145, -145},
+      {"AB", {0.01f, 2, 0.25f, 0, 2}, 145, -145},    {"AB", {0.01f, 1, 0.25f, 0, 1}, 145, 0},
       {"AB", {0.01f, 1, 0.25f, 1.0f, 2}, 225, -112},  // 125, then 100 for the last
       {"A?B", {0.01f, 1, 0.25f, 0, 3}, 170, -170},    // no glyph: width 0, the space still counts
       {"AAAA", {0.01f, 1, 0.255f, 0, 3}, 315, -315},  // each step truncated: 85, 170, 255

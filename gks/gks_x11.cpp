@@ -586,27 +586,24 @@ int x11_clip(const float *) {
   return 0;
 }
 
+// The two X kinds draw alike; they differ in how they open and close.
+GksDriver x11_row(int type, const char *name, int (*open)(const char *), int (*close)()) {
+  GksDriver row;
+  row.type = type;
+  row.name = name;
+  row.open = open;
+  row.close = close;
+  row.clear_region = x11_clear_region;
+  row.clip = x11_clip;
+  row.image = gimg_put_x11;
+  return row;
+}
+
 }  // namespace
 
-const GksDriver gks_window_driver = {
-    .type = GKS_WIN,
-    .name = "X11 window",
-    .open = open_window_ws,
-    .close = close_window_ws,
-    .clear_region = x11_clear_region,
-    .clip = x11_clip,
-    .image = gimg_put_x11,
-};
-
-const GksDriver gks_pixmap_driver = {
-    .type = GKS_PIX,
-    .name = "X11 pixmap of another program",
-    .open = open_pixmap_ws,
-    .close = close_pixmap_ws,
-    .clear_region = x11_clear_region,
-    .clip = x11_clip,
-    .image = gimg_put_x11,
-};
+const GksDriver gks_window_driver = x11_row(GKS_WIN, "X11 window", open_window_ws, close_window_ws);
+const GksDriver gks_pixmap_driver =
+    x11_row(GKS_PIX, "X11 pixmap of another program", open_pixmap_ws, close_pixmap_ws);
 
 namespace {
 

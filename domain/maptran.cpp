@@ -14,7 +14,8 @@ constexpr double kRadToDeg = 57.295779513082195;
 constexpr double kMissing = DOM_MISSING;
 constexpr double kPolarRadius = 63.56752;
 constexpr double kEarthRatio2 = 0.9933056;  // (polar / equatorial radius) squared
-constexpr double kHalfMercator = 200.15778450913643;  // pi R
+// pi R exactly, so that a wrapped longitude lands where its equivalent does.
+constexpr double kHalfMercator = 3.141592653589793 * R;
 constexpr double kMollweidePi = 3.1415926535898;
 constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kPolarClamp = 75.0;
@@ -274,7 +275,10 @@ int forward(MapState &s, double a, double b, double *x, double *y) {
   double px = *x, py = *y;
   int shown;
   if (is_map(proj)) {
-    if (!std::isfinite(a) || !std::isfinite(b)) return 0;
+    if (!std::isfinite(a) || !std::isfinite(b)) {
+      *x = *y = kMissing;
+      return 0;
+    }
     b = wrap180(b);
     using Projection = int (*)(MapState &, double, double, double *, double *);
     static const Projection kMaps[10] = {nullptr, polar,  latlon,    mercator,  lambert,

@@ -232,6 +232,14 @@ bool sane(const DomainRecord &d) {
   return lat_ok && d.dx > 0.0f && d.dy > 0.0f;
 }
 
+// Values out of range do not fit either: a later pattern may read them
+// otherwise ("lc:...,38,-98,31,21,1.5" is not plon 38 and clat -98).
+bool reads(const Pattern &p, const std::vector<std::string> &fields, DomainRecord *d) {
+  if (!fits(p, fields, d)) return false;
+  apply_defaults(p.defaults, d);
+  return sane(*d);
+}
+
 // ---- Regions ---------------------------------------------------------------
 
 struct BuiltIn {
@@ -314,9 +322,7 @@ int decode(const char *text, DomainRecord *domain, int depth) {
   for (const Pattern &p : kPatterns) {
     DomainRecord d;
     DOM_init(&d);
-    if (fits(p, fields, &d)) {
-      apply_defaults(p.defaults, &d);
-      if (!sane(d)) return DOM_NOT_RECOGNISED;
+    if (reads(p, fields, &d)) {
       MESS_print(kTraceMask, p.message, number);
       *domain = d;
       return DOM_EXPLICIT;

@@ -57,23 +57,37 @@ double dsin(double deg) { return std::sin(deg * kDegToRad); }
 double dcos(double deg) { return std::cos(deg * kDegToRad); }
 double dtan(double deg) { return std::tan(deg * kDegToRad); }
 
+// The map conversions take their trigonometry in the precision T: float
+// for the float interface, whose results are floats anyway (a few metres
+// at most away from the double ones), double for everything else.
+template <typename T> double tsin(double rad) { return std::sin(static_cast<T>(rad)); }
+template <typename T> double tcos(double rad) { return std::cos(static_cast<T>(rad)); }
+template <typename T> double dsin_t(double deg) { return tsin<T>(deg * kDegToRad); }
+template <typename T> double dcos_t(double deg) { return tcos<T>(deg * kDegToRad); }
+template <typename T> double dtan_t(double deg) { return std::tan(static_cast<T>(deg * kDegToRad)); }
+template <typename T> double tlog(double v) { return std::log(static_cast<T>(v)); }
+template <typename T> double tpow(double v, double e) { return std::pow(static_cast<T>(v), static_cast<T>(e)); }
+
 // ---- Forward, one function per projection -------------------------------
 // Each returns 1, or 0 when the point cannot be shown.
 
+template <typename T>
 int polar(MapState &s, double lat, double lon, double *x, double *y) {
   if (s.xfactor == kMissing) {
     s.hemisphere = s.domain.plat >= 0 ? -1.0 : 1.0;
     s.xfactor = (1.0 - s.hemisphere * dsin(s.tlat1)) * R;
   }
-  const double sign = s.hemisphere;
+  const T sign = static_cast<T>(s.hemisphere);
   if (sign * lat > kPolarClamp) lat = kPolarClamp * sign;
-  double r = s.xfactor * dtan((sign * lat + 90.0) / 2.0);
-  double dl = (lon - s.domain.plon) * kDegToRad;
+  // tan((sign lat + 90) / 2) by the half-angle form: one sincos is cheaper than a tan.
+  const T phi = static_cast<T>(lat * kDegToRad), dl = static_cast<T>((lon - s.domain.plon) * kDegToRad);
+  const T r = static_cast<T>(s.xfactor) * std::cos(phi) / (1 - sign * std::sin(phi));
   *x = r * std::sin(dl);
   *y = sign * r * std::cos(dl);
   return 1;
 }
 
+template <typename T>
 int latlon(MapState &s, double lat, double lon, double *x, double *y) {
   double dl = lon - s.domain.plon;
   if (dl > 180.0) dl -= 360.0;
@@ -83,12 +97,13 @@ int latlon(MapState &s, double lat, double lon, double *x, double *y) {
   return 1;
 }
 
+template <typename T>
 int mercator(MapState &s, double lat, double lon, double *x, double *y) {
   *x = R * (lon - s.domain.plon) * kDegToRad;
   if (*x > kHalfMercator) *x -= 2 * kHalfMercator;
   if (*x < -kHalfMercator) *x += 2 * kHalfMercator;
   lat = std::clamp(lat, -kMercatorClamp, kMercatorClamp);
-  *y = -R * std::log(dtan(45.0 - lat / 2.0));
+  *y = -R * tlog<T>(dtan_t<T>(45.0 - lat / 2.0));
   return 1;
 }
 
@@ -106,48 +121,53 @@ void lambert_factors(MapState &s) {
   s.mult = dcos(t1) / (n * std::pow(dtan(45.0 - t1 / 2.0), n));
 }
 
+template <typename T>
 int lambert(MapState &s, double lat, double lon, double *x, double *y) {
   if (s.xfactor == kMissing) lambert_factors(s);
-  const double n = s.xfactor, sign = s.hemisphere;
+  const T n = static_cast<T>(s.xfactor), sign = static_cast<T>(s.hemisphere);
   lat = sign > 0 ? std::max(lat, -kLambertClamp) : std::min(lat, kLambertClamp);
-  double r = R * s.mult * std::pow(dtan(45.0 - sign * lat / 2.0), n);
-  double dl = wrap180(lon - s.domain.plon) * kDegToRad;
+  const T phi = static_cast<T>(lat * kDegToRad), dl = static_cast<T>(wrap180(lon - s.domain.plon) * kDegToRad);
+  // R mult tan(45 - sign lat / 2)^n, the tangent by the half-angle form.
+  const T r = static_cast<T>(R * s.mult) * std::pow(std::cos(phi) / (1 + sign * std::sin(phi)), n);
   *x = r * std::sin(n * dl);
   *y = -sign * r * std::cos(n * dl);
   return 1;
 }
 
+template <typename T>
 int orthographic(MapState &s, double lat, double lon, double *x, double *y) {
   double lat0 = s.domain.plat == DOM_MISSING ? 0.0 : s.domain.plat;
   double dl = lon - s.domain.plon;
-  double cosc = dsin(lat0) * dsin(lat) + dcos(lat0) * dcos(lat) * dcos(dl);
+  double cosc = dsin_t<T>(lat0) * dsin_t<T>(lat) + dcos_t<T>(lat0) * dcos_t<T>(lat) * dcos_t<T>(dl);
   if (cosc < 0) return 0;  // the far side
-  *x = R * dcos(lat) * dsin(dl);
-  *y = R * (dcos(lat0) * dsin(lat) - dsin(lat0) * dcos(lat) * dcos(dl));
+  *x = R * dcos_t<T>(lat) * dsin_t<T>(dl);
+  *y = R * (dcos_t<T>(lat0) * dsin_t<T>(lat) - dsin_t<T>(lat0) * dcos_t<T>(lat) * dcos_t<T>(dl));
   return 1;
 }
 
+template <typename T>
 int mollweide(MapState &s, double lat, double lon, double *x, double *y) {
-  const double target = kMollweidePi * dsin(lat);
+  const double target = kMollweidePi * dsin_t<T>(lat);
   double theta = lat * kDegToRad;
   for (int i = 0; i < 15; i++) {
-    double delta = -(theta + std::sin(theta) - target) / (1.0 + std::cos(theta));
+    double delta = -(theta + tsin<T>(theta) - target) / (1.0 + tcos<T>(theta));
     if (!std::isfinite(delta)) break;  // at a pole the first guess is exact
     theta += delta;
     if (std::fabs(delta) < 1e-10) break;
   }
-  *x = std::fabs(lat) > 89.99 ? 0.0 : wrap180(lon - s.domain.plon) * R / 90.0 * std::cos(theta / 2.0);
-  *y = R * std::sin(theta / 2.0);
+  *x = std::fabs(lat) > 89.99 ? 0.0 : wrap180(lon - s.domain.plon) * R / 90.0 * tcos<T>(theta / 2.0);
+  *y = R * tsin<T>(theta / 2.0);
   return 1;
 }
 
+template <typename T>
 int azimuthal(MapState &s, double lat, double lon, double *x, double *y) {
   const double lat0 = s.domain.plat, dl = lon - s.domain.plon;
-  double c = dsin(lat0) * dsin(lat) + dcos(lat0) * dcos(lat) * dcos(dl);
+  double c = dsin_t<T>(lat0) * dsin_t<T>(lat) + dcos_t<T>(lat0) * dcos_t<T>(lat) * dcos_t<T>(dl);
   if (c <= -1.0) return 0;  // the antipode
   double k = R * std::sqrt(2.0 / (1.0 + c));
-  *x = k * dcos(lat) * dsin(dl);
-  *y = k * (dcos(lat0) * dsin(lat) - dsin(lat0) * dcos(lat) * dcos(dl));
+  *x = k * dcos_t<T>(lat) * dsin_t<T>(dl);
+  *y = k * (dcos_t<T>(lat0) * dsin_t<T>(lat) - dsin_t<T>(lat0) * dcos_t<T>(lat) * dcos_t<T>(dl));
   return 1;
 }
 
@@ -163,6 +183,7 @@ void earth_point(const MapState &s, double lat, double *latc, double *radius) {
   *radius = kPolarRadius / std::sqrt(1.0 - (1.0 - s.earth_ratio2) * c * c);
 }
 
+template <typename T>
 int satellite(MapState &s, double lat, double lon, double *x, double *y) {
   Satellite &sat = s.sat;
   if (sat.sat_ratio == kMissing) {
@@ -172,11 +193,11 @@ int satellite(MapState &s, double lat, double lon, double *x, double *y) {
   double latc, radius;
   earth_point(s, lat, &latc, &radius);
   double dl = (lon - s.domain.plon) * kDegToRad;
-  double cl = std::cos(latc), cd = std::cos(dl), sd = std::sin(dl);
+  double cl = tcos<T>(latc), cd = tcos<T>(dl), sd = tsin<T>(dl);
   if (cd * cl < sat.earth_ratio) return 0;  // beyond the satellite's horizon
   double h = sat.rad - radius * cd * cl;
   double u = radius * cl * sd / h;
-  double v = radius * std::sin(latc) / std::sqrt(radius * radius * sd * sd * cl * cl + h * h);
+  double v = radius * tsin<T>(latc) / std::sqrt(radius * radius * sd * sd * cl * cl + h * h);
   if (s.domain.p2 == 1.0f) {
     u = std::atan(u);
     v = std::atan(v);
@@ -265,6 +286,7 @@ int chart(MapState &s, int proj, double a, double b, double *x, double *y) {
   }
 }
 
+template <typename T>
 int forward(MapState &s, double a, double b, double *x, double *y) {
   const int proj = s.domain.proj;
   if (proj == DOM_MISSING) {
@@ -280,11 +302,19 @@ int forward(MapState &s, double a, double b, double *x, double *y) {
       return 0;
     }
     b = wrap180(b);
-    using Projection = int (*)(MapState &, double, double, double *, double *);
-    static const Projection kMaps[10] = {nullptr, polar,  latlon,    mercator,  lambert,
-                                         orthographic, nullptr, mollweide, azimuthal, satellite};
-    if (kMaps[proj] == nullptr) return 1;  // gnomonic has no conversion
-    shown = kMaps[proj](s, a, b, &px, &py);
+    // A switch rather than a table of pointers: the compiler can then
+    // inline the conversion, which is most of the cost of a point.
+    switch (proj) {
+      case 1: shown = polar<T>(s, a, b, &px, &py); break;
+      case 2: shown = latlon<T>(s, a, b, &px, &py); break;
+      case 3: shown = mercator<T>(s, a, b, &px, &py); break;
+      case 4: shown = lambert<T>(s, a, b, &px, &py); break;
+      case 5: shown = orthographic<T>(s, a, b, &px, &py); break;
+      case 7: shown = mollweide<T>(s, a, b, &px, &py); break;
+      case 8: shown = azimuthal<T>(s, a, b, &px, &py); break;
+      case 9: shown = satellite<T>(s, a, b, &px, &py); break;
+      default: return 1;  // gnomonic has no conversion
+    }
   } else {
     shown = chart(s, proj, a, b, &px, &py);
     if (shown < 0) return 1;
@@ -312,7 +342,7 @@ bool set_limits(MapState &s) {
   switch (d.proj) {
     case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
       // A gnomonic domain has no conversion: it stays centred on the origin.
-      if (forward(s, d.clat, d.clon, &x0, &y0) != 1) return false;
+      if (forward<double>(s, d.clat, d.clon, &x0, &y0) != 1) return false;
       L[0] = x0 - hx, L[1] = x0 + hx, L[2] = y0 - hy, L[3] = y0 + hy;
       return true;
     case 20:
@@ -334,9 +364,9 @@ bool set_limits(MapState &s) {
     case 44: {
       s.xfactor = s.yfactor = 0;
       double unused;
-      forward(s, d.clat, d.clon, &x0, &y0);
-      forward(s, d.clat + d.dx, d.clon, &x1, &unused);
-      forward(s, d.clat, d.clon + d.dy, &unused, &y1);
+      forward<double>(s, d.clat, d.clon, &x0, &y0);
+      forward<double>(s, d.clat + d.dx, d.clon, &x1, &unused);
+      forward<double>(s, d.clat, d.clon + d.dy, &unused, &y1);
       L[0] = x0, L[1] = x1, L[2] = y0, L[3] = y1;
       s.xfactor = kMissing;
       break;
@@ -348,8 +378,8 @@ bool set_limits(MapState &s) {
       L[0] = 0, L[1] = d.nx, L[2] = -d.ny, L[3] = 0;
       break;
     default:
-      forward(s, d.clat, d.clon, &x0, &y0);
-      forward(s, d.clat + d.dx, d.clon + d.dy, &x1, &y1);
+      forward<double>(s, d.clat, d.clon, &x0, &y0);
+      forward<double>(s, d.clat + d.dx, d.clon + d.dy, &x1, &y1);
       L[0] = x0, L[1] = x1, L[2] = y0, L[3] = y1;
       break;
   }
@@ -514,11 +544,11 @@ int MAP_get_domain(DomainRecord *domain) {
 
 int MAP_get_proj() { return st().domain.proj; }
 
-int MAP_tran_d(double *x, double *y, double first, double second) { return forward(st(), first, second, x, y); }
+int MAP_tran_d(double *x, double *y, double first, double second) { return forward<double>(st(), first, second, x, y); }
 
 int MAP_tran(float *x, float *y, float first, float second) {
   double dx = *x, dy = *y;
-  int result = forward(st(), first, second, &dx, &dy);
+  int result = forward<float>(st(), first, second, &dx, &dy);
   *x = static_cast<float>(dx);
   *y = static_cast<float>(dy);
   return result;
@@ -536,7 +566,7 @@ int MAP_inverse_d(double x, double y, double *lat, double *lon) {
   if (!std::isfinite(x) || !std::isfinite(y)) return 0;
   // The cached factors are made by a forward conversion.
   double cx = 0, cy = 0;
-  if (s.xfactor == kMissing || s.sat.sat_ratio == kMissing) forward(s, s.domain.clat, s.domain.clon, &cx, &cy);
+  if (s.xfactor == kMissing || s.sat.sat_ratio == kMissing) forward<double>(s, s.domain.clat, s.domain.clon, &cx, &cy);
   double la = 0, lo = 0;
   if (kInverses[proj](s, x, y, &la, &lo) != 1 || !std::isfinite(la) || !std::isfinite(lo)) return 0;
   *lat = la;

@@ -138,7 +138,10 @@ bool read_field(Field kind, const std::string &text, DomainRecord *d) {
   const char *t = text.c_str();
   switch (kind) {
     case Field::proj: return read_proj(text, d);
-    case Field::size: return DOM_proj_str(t) == DOM_PROJ_SIZE && (d->proj = DOM_PROJ_SIZE, true);
+    case Field::size:
+      if (DOM_proj_str(t) != DOM_PROJ_SIZE) return false;
+      d->proj = DOM_PROJ_SIZE;
+      return true;
     case Field::plon: return read_float(t, &d->plon);
     case Field::clat: return read_float(t, &d->clat);
     case Field::clon: return read_float(t, &d->clon);

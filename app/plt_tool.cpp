@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "domain/cty_read.h"
+#include "domain/maptran.h"
+#include "domain/region.h"
 #include "gks/gks.h"
 #include "image/gif.h"
 #include "util/date.h"
@@ -31,6 +34,15 @@ void decode_overlay(const char *word) {
   int n = std::sscanf(value_after(word, 5), "%d:%d", &base, &count);
   if (n >= 1) PLT_set_overlay_base(std::min(base, kMaxOverlayBase));
   if (n >= 2) PLT_set_num_overlay(count);
+}
+
+void decode_latlon(const char *word) {
+  float lat = 0.0f, lon = 0.0f;
+  int style = 0, width = 0;
+  int n = std::sscanf(value_after(word, 5), "%f:%f:%d:%d", &lat, &lon, &style, &width);
+  if (n < 1) return;
+  if (n < 2) lon = lat;
+  MAP_latlon(lat, lon, style, width);
 }
 
 void decode_pair_int(const char *text, int *x, int *y) {
@@ -75,8 +87,12 @@ const KeywordRow kKeywords[] = {
     {"nopage", Match::whole, 0, [](const char *) { MESS_set_page(0); }},
     {"page", Match::whole, 0, [](const char *) { MESS_set_page(1); }},
     {"noredraw", Match::whole, 0, [](const char *) { gset_redraw(0); }},
+    {"id", Match::whole, 0, [](const char *) { CTY_set_id_type(0); }},
+    {"wmo", Match::whole, 0, [](const char *) { CTY_set_id_type(1); }},
+    {"cod_wmo", Match::whole, 0, [](const char *) { CTY_set_id_type(2); }},
     {"tz", Match::prefix, 2, [](const char *w) { DATE_set_TZ(value_after(w, 3)); }},
     {"over", Match::prefix, 4, decode_overlay},
+    {"lalo", Match::prefix, 4, decode_latlon},
     {"gridx", Match::prefix, 5, [](const char *w) { settings().grid_factor = std::atoi(value_after(w, 5)); }},
     {"plt_skip", Match::prefix, 8,
      [](const char *w) { decode_pair_int(value_after(w, 9), &settings().skip_x, &settings().skip_y); }},
@@ -85,6 +101,7 @@ const KeywordRow kKeywords[] = {
      [](const char *w) { decode_pair_float(value_after(w, 8), &settings().offset_x, &settings().offset_y); }},
     {"plt_grid", Match::prefix, 8,
      [](const char *w) { settings().plot_limit = std::strlen(w) > 8 ? std::atoi(value_after(w, 9)) : 1; }},
+    {"loc_pr", Match::prefix, 6, [](const char *w) { DOM_set_loc_prior(std::atoi(value_after(w, 7))); }},
     {"vp_size", Match::prefix, 7, [](const char *w) { PLT_panel_decode(value_after(w, 8)); }},
     {"font", Match::prefix, 4, [](const char *w) { GPH_set_def_font(value_after(w, 5)); }},
     {"gif_inter", Match::whole, 0, [](const char *) { GIF_interlace(1); }},

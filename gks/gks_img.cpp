@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "gks/colors.h"
 #include "gks/gks.h"
 #include "gks/gks_driver.h"
 #include "gks/gks_img_conv.h"
@@ -32,6 +33,19 @@ ImgState &state() {
 }
 
 bool has_target() { return gget_display() != nullptr && gget_draw_window() != 0; }
+
+// A native image's bytes index the colour table in force; indices beyond
+// it (or every index, without a table) show as grey levels.
+void give_table_colors(ImageRecord *img) {
+  if (img->source != IMG_SOURCE_NATIVE || img->num_colors > 0 || IMG_alloc_colors(img, 256) == nullptr) return;
+  for (int i = 0; i < 256; i++) {
+    ImageColor &c = img->colors[i];
+    if (i < CLR_get_num())
+      CLR_get_rgb(i, &c.red, &c.green, &c.blue);
+    else
+      c.red = c.green = c.blue = i / 255.0f;
+  }
+}
 
 // ---- Placement ---------------------------------------------------------------
 
@@ -177,7 +191,11 @@ void grab_colors(const XWindowAttributes &attr, ImageRecord *img) {
 
 // ---- Interface -----------------------------------------------------------------
 
-int gread_image_file(const char *name, ImageRecord *img) { return IMG_read(name, img, 0); }
+int gread_image_file(const char *name, ImageRecord *img) {
+  if (IMG_read(name, img, 0) != 1) return 0;
+  give_table_colors(img);
+  return 1;
+}
 
 void gquery_image_file(const char *name, ImageRecord *img) { IMG_read(name, img, 1); }
 

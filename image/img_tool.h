@@ -71,6 +71,23 @@ int IMG_set_read_depth(int depth);
 // 1 success, 0 failure (the record is then freed).
 int IMG_read(const char *name, ImageRecord *img, int query);
 
+// Reads one of the suite's native files ("ZYBIMG" and option letters,
+// a date label line, a description line, a size or domain, then one index
+// byte per pixel: raw, zlib-deflated, or in a data file named after the
+// header). 1 success; -1 when the file or its data file cannot be opened
+// or the magic or header is wrong; 0 when the pixels cannot be allocated.
+// The record has depth 8, one byte per pixel and no colour map.
+int IMG_read_zyb(const char *name, ImageRecord *img, int query);
+
+// While on, a native file's "*" data file must be a plain file (no pipe,
+// standard stream or special file): set while a client's command runs.
+// Returns the previous setting.
+int IMG_set_untrusted(int on);
+
+// The wait between the ten tries for a deflated file that another process
+// is still writing (1 second). Returns the previous wait.
+float IMG_set_native_wait(float seconds);
+
 // Allocates height x bytes_per_line zeroed bytes as the record's pixels,
 // refusing sizes that overflow or exceed IMG_get_max_bytes (with a
 // message). Returns the array, or nullptr.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gks/colors.h"
 #include "gks/gks.h"
 #include "image/gif.h"
 #include "image/img_tool.h"
@@ -242,4 +243,23 @@ TEST_F(FrameImageTest, FilesThatCannotBeReadLeaveTheFrameAsItWas) {
     EXPECT_EQ(count_differences(grab(), before), 0);
   }
   EXPECT_EQ(gload_image_file((dir_ / "missing.gif").c_str(), 0, 0), 0);
+}
+
+TEST_F(FrameImageTest, NativeImagesShowTheColourTableAndGreyBeyondIt) {
+  CLR_read_table(nullptr);  // the shipped table: radar reflectivity at 16 to 30
+  ASSERT_GT(CLR_get_num(), 30);
+  std::string bytes = "ZYBIMG\n\nradar\n16 1\n";
+  for (int i = 16; i <= 30; i++) bytes += static_cast<char>(i);
+  bytes += static_cast<char>(200);
+  write_bytes(dir_ / "radar.zyb", bytes);
+  ASSERT_EQ(gload_image_file((dir_ / "radar.zyb").c_str(), 0, 0), 1);
+  Picture window = grab();
+  auto byte = [](float f) { return static_cast<unsigned char>(f * 255 + 0.5f); };
+  for (int i = 16; i <= 30; i++) {
+    float r, g, b;
+    CLR_get_rgb(i, &r, &g, &b);
+    EXPECT_TRUE(close_enough(window.at(vp_[0] + i - 16, vp_[1]), on_window({byte(r), byte(g), byte(b)}, depth_)))
+        << "index " << i;
+  }
+  EXPECT_TRUE(close_enough(window.at(vp_[0] + 15, vp_[1]), on_window({200, 200, 200}, depth_), 2, 2, 2));
 }

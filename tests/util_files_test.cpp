@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <fstream>
@@ -109,6 +110,19 @@ class Convention : public ::testing::Test {
   }
   TempDir dir_;
 };
+
+TEST(Files, OnlyPlainFilesAreSafeToReadForAnotherProgram) {
+  TempDir dir;
+  const std::string plain = dir / "plain.gif", fifo = dir / "fifo", link = dir / "link";
+  write_file(plain, "GIF89a");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  EXPECT_EQ(FILE_is_safe_input(plain.c_str()), 1);
+  EXPECT_EQ(FILE_is_safe_input((dir / "missing.gif").c_str()), 1) << "opening it fails by itself";
+  for (const std::string &name : {std::string("|touch x"), std::string("-"), std::string("stdn"), fifo, link,
+                                   dir.path(), std::string("/dev/zero"), std::string("/proc/self/status")})
+    EXPECT_EQ(FILE_is_safe_input(name.c_str()), 0) << name;
+}
 
 TEST_F(Convention, TemplateCodes) {
   RES_put("image_path", "/img");

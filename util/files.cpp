@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -85,8 +86,16 @@ FILE *FILE_open_data(const char *name, char *path) {
 
 int FILE_is_safe_input(const char *name) {
   if (name == nullptr || name[0] == '|' || FILE_is_stdio(name)) return 0;
+  const std::string path = user_path(name);
   struct stat st {};
-  if (stat(user_path(name).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
+  if (stat(path.c_str(), &st) != 0) return 1;  // nothing there: opening it fails on its own
+  if (!S_ISREG(st.st_mode)) return 0;
+  // Files of the kernel's pseudo file systems pass for regular files, yet
+  // some of them block a reader.
+  char real[PATH_MAX];
+  if (realpath(path.c_str(), real) == nullptr) return 0;
+  for (const char *pseudo : {"/proc/", "/sys/", "/dev/"})
+    if (std::strncmp(real, pseudo, std::strlen(pseudo)) == 0) return 0;
   return 1;
 }
 

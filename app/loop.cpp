@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/plt_tool.h"
+#include "domain/region.h"
 #include "gks/gks.h"
 #include "image/img_tool.h"
 #include "mqueue/mqueue.h"
@@ -123,9 +124,13 @@ void install_cleanup() {
 // ---------------------------------------------------------------------------
 // Start-up steps.
 
+// Only the user's own command line may ask at the terminal (the "var" domain).
 void run_startup_commands() {
   const char *commands = RES_get("command");
-  if (commands != nullptr) run_pieces(-1, commands);
+  if (commands == nullptr) return;
+  DOM_set_prompt(isatty(STDIN_FILENO) ? 1 : 0);
+  run_pieces(-1, commands);
+  DOM_set_prompt(0);
 }
 
 void load_startup_images() {

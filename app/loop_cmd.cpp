@@ -703,9 +703,14 @@ int LOOP_process(int sender, const char *line) {
     c.keyword = words.front();
     c.args.assign(words.begin() + 1, words.end());
   }
+  // Files named inside the files a client names follow the client's rules.
+  const int was_untrusted = IMG_set_untrusted(sender >= 0 ? 1 : 0);
+  const CommandRow *found = nullptr;
   for (const CommandRow &row : kCommands)
-    if (row_matches(row, c.keyword)) return row.run(c);
-  return c.quote("Invalid command: %s\n");
+    if (!found && row_matches(row, c.keyword)) found = &row;
+  const int result = found ? found->run(c) : c.quote("Invalid command: %s\n");
+  IMG_set_untrusted(was_untrusted);
+  return result;
 }
 
 int LOOP_reply(int sender, int code, const char *format, ...) {

@@ -16,6 +16,8 @@ namespace {
 struct GifState {
   int use_inter = 0;
   int trans = 0;
+  // Kept between pictures so that writing touches no fresh memory.
+  std::vector<unsigned char> out;
 };
 
 GifState &state() {
@@ -25,6 +27,7 @@ GifState &state() {
 
 constexpr int kMaxLzwCodeSize = 11;  // the clear and end codes must fit the 4096-entry table
 constexpr size_t kQueryBytes = 64 * 1024;
+constexpr size_t kKeptOutput = size_t{8} << 20;
 
 // ---- Reading ---------------------------------------------------------------
 
@@ -525,8 +528,8 @@ int GIF_write(const char *name, ImageRecord *img) {
   MESS_print(IMG_DEBUG, "num_color+: %d\n", 1 << n);
   MESS_print(IMG_DEBUG, "code_size: %d\n", code_size);
 
-  std::vector<unsigned char> out;
-  out.reserve(static_cast<size_t>(img->width) * img->height / 2 + 1024);
+  std::vector<unsigned char> &out = state().out;
+  out.clear();
   put_header(&out, img, pal, n);
   if (state().trans) put_transparency(&out, transparent_entry(pal));
   put_image_descriptor(&out, img, code_size);
@@ -534,7 +537,9 @@ int GIF_write(const char *name, ImageRecord *img) {
   out.push_back(0);  // block terminator
   out.push_back(';');
 
-  if (std::fwrite(out.data(), 1, out.size(), f.get()) != out.size()) {
+  bool written = std::fwrite(out.data(), 1, out.size(), f.get()) == out.size();
+  if (out.capacity() > kKeptOutput) std::vector<unsigned char>().swap(out);
+  if (!written) {
     MESS_print(IMG_ERR, "GIF_write: Unable to write GIF file\n");
     return 0;
   }

@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int kMaxCodes = 4096;
+// Buffers kept between pictures up to this size; larger ones go back.
+constexpr size_t kKeptBytes = size_t{8} << 20;
 constexpr int kMaxWidth = 12;
 
 // ---- Decoding ----------------------------------------------------------------
@@ -49,252 +51,372 @@ class BitReader {
   int bits_ = 0;
 };
 
-// Every string in the table was written to the output before, so a table
-// entry is just where that happened: emitting a code copies bytes from
-// earlier in the output instead of walking prefix links.
+// The single-pixel strings, with room for a 16-byte load past the last.
+struct RootBytes {
+  unsigned char b[256 + 16];
+  RootBytes() {
+    for (int i = 0; i < 256; i++) b[i] = static_cast<unsigned char>(i);
+    std::memset(b + 256, 0, 16);
+  }
+};
+
+const unsigned char *root_bytes() {
+  static const RootBytes roots;
+  return roots.b;
+}
+
+// Every string of the table is somewhere already: a root in root_bytes(),
+// any longer one in the output, where it was written before. A table entry
+// is where it is and how long it is, so emitting any code is one copy and
+// the common path has a single test. The clear and end codes have length 0
+// and take the rare path together with codes not yet defined.
 class LzwDecoder {
  public:
-  LzwDecoder(int code_size, unsigned char *out, size_t out_len)
-      : code_size_(code_size), clear_code_(1 << code_size), end_code_(clear_code_ + 1), out_(out),
-        out_len_(out_len) {
-    width_ = code_size_ + 1;
-    next_ = clear_code_ + 2;
+  // Made once and kept: the tables are the only state of a decoding.
+  void start(int code_size, unsigned char *out, size_t out_len) {
+    code_size_ = code_size;
+    clear_code_ = 1 << code_size;
+    end_code_ = clear_code_ + 1;
+    out_ = cur_ = out;
+    end_ = out + out_len;
+    const unsigned char *roots = root_bytes();
+    for (int r = 0; r < clear_code_; r++) {
+      src_[r] = roots + r;
+      len_[r] = 1;
+    }
+    len_[clear_code_] = len_[end_code_] = 0;
+    reset();
   }
 
   LzwResult run(BitReader &in) {
+    LzwResult result;
+    if (!start_after_clear(in, &result)) return result;
     for (;;) {
       if (!in.fill(width_)) return LzwResult::kTruncated;
       int code = in.take(width_);
-      if (code == clear_code_) {
-        clear();
-        continue;
-      }
-      if (code == end_code_) return LzwResult::kEndCode;
-      size_t start = cur_;
+      unsigned char *begin = cur_;
       int len;
-      if (prev_ < 0) {
-        if (code > clear_code_) return LzwResult::kCorrupt;
-        len = 1;
-        if (!emit_root(code)) return LzwResult::kFull;
+      if (__builtin_expect(code < next_ && len_[code] != 0, 1)) {
+        len = len_[code];
+        if (!copy(src_[code], len)) return LzwResult::kFull;
+      } else if (code == clear_code_) {
+        reset();
+        if (!start_after_clear(in, &result)) return result;
+        continue;
+      } else if (code == end_code_) {
+        return LzwResult::kEndCode;
+      } else if (code == next_) {
+        // The string being defined: the previous one and its own first pixel.
+        len = prev_len_ + 1;
+        if (!repeat_previous()) return LzwResult::kFull;
       } else {
-        if (code < clear_code_) {
-          len = 1;
-          if (!emit_root(code)) return LzwResult::kFull;
-        } else if (code < next_) {
-          len = len_[code];
-          if (!emit_copy(pos_[code], len)) return LzwResult::kFull;
-        } else if (code == next_) {
-          // The string being defined: the previous one and its own first pixel.
-          len = prev_len_ + 1;
-          if (!emit_copy(prev_pos_, prev_len_)) return LzwResult::kFull;
-          if (!emit_root(out_[prev_pos_])) return LzwResult::kFull;
-        } else {
-          return LzwResult::kCorrupt;
-        }
-        if (next_ >= kMaxCodes) return LzwResult::kTableFull;
-        pos_[next_] = static_cast<uint32_t>(prev_pos_);
-        len_[next_] = static_cast<uint16_t>(prev_len_ + 1);
-        if (next_ >= (1 << width_) - 1 && width_ < kMaxWidth) width_++;
-        next_++;
+        return LzwResult::kCorrupt;
       }
-      prev_ = code;
-      prev_pos_ = start;
+      if (next_ >= kMaxCodes) return LzwResult::kTableFull;
+      src_[next_] = prev_;
+      len_[next_] = static_cast<uint16_t>(prev_len_ + 1);
+      if (++next_ >= (1 << width_) && width_ < kMaxWidth) width_++;
+      prev_ = begin;
       prev_len_ = len;
-      if (cur_ >= out_len_) return LzwResult::kFull;
+      if (cur_ == end_) return LzwResult::kFull;
     }
   }
 
  private:
-  void clear() {
+  void reset() {
     width_ = code_size_ + 1;
     next_ = end_code_ + 1;
-    prev_ = -1;
   }
 
-  bool emit_root(int code) {
-    if (cur_ >= out_len_) return false;
-    out_[cur_++] = static_cast<unsigned char>(code);
-    return true;
+  // The first code after a clear (or at the start) names a root and
+  // defines nothing. false when decoding ends here, with the result.
+  bool start_after_clear(BitReader &in, LzwResult *result) {
+    for (;;) {
+      if (!in.fill(width_)) return *result = LzwResult::kTruncated, false;
+      int code = in.take(width_);
+      if (code == clear_code_) continue;
+      if (code == end_code_) return *result = LzwResult::kEndCode, false;
+      if (code > clear_code_) return *result = LzwResult::kCorrupt, false;
+      prev_ = cur_;
+      prev_len_ = 1;
+      *cur_++ = static_cast<unsigned char>(code);
+      if (cur_ == end_) return *result = LzwResult::kFull, false;
+      return true;
+    }
   }
 
-  // Copies len bytes from src (which ends at or before the current end of
-  // the output); false when the output fills up.
-  bool emit_copy(size_t src, int len) {
-    size_t room = out_len_ - cur_;
-    if (len <= 16 && room >= 16) {
+  // A string never overlaps the place it is copied to: it ends at or
+  // before the first pixel of the string that followed it.
+  bool copy(const unsigned char *src, int len) {
+    size_t room = static_cast<size_t>(end_ - cur_);
+    if (__builtin_expect(len <= 16 && room >= 16, 1)) {
       // Short strings dominate: one fixed-size move, loaded before it is
       // stored, so bytes past the string's end are harmless.
       unsigned char block[16];
-      std::memcpy(block, out_ + src, 16);
-      std::memcpy(out_ + cur_, block, 16);
+      std::memcpy(block, src, 16);
+      std::memcpy(cur_, block, 16);
       cur_ += len;
       return true;
     }
-    if (static_cast<size_t>(len) > room) {
-      std::memcpy(out_ + cur_, out_ + src, room);
-      cur_ = out_len_;
-      return false;
+    size_t n = std::min(static_cast<size_t>(len), room);
+    std::memcpy(cur_, src, n);
+    cur_ += n;
+    return n == static_cast<size_t>(len);
+  }
+
+  // Writes the previous string and its first pixel again, one byte at a
+  // time: the last byte copied is the first one written.
+  bool repeat_previous() {
+    for (int i = 0; i <= prev_len_; i++) {
+      if (cur_ == end_) return false;
+      *cur_ = i < prev_len_ ? prev_[i] : prev_[0];
+      cur_++;
     }
-    std::memcpy(out_ + cur_, out_ + src, len);
-    cur_ += len;
     return true;
   }
 
-  const int code_size_, clear_code_, end_code_;
-  unsigned char *const out_;
-  const size_t out_len_;
-  size_t cur_ = 0;
-  int width_;
-  int next_;
-  int prev_ = -1;
-  size_t prev_pos_ = 0;
+  int code_size_ = 0, clear_code_ = 0, end_code_ = 0;
+  unsigned char *out_ = nullptr;
+  unsigned char *end_ = nullptr;
+  unsigned char *cur_ = nullptr;
+  int width_ = 0;
+  int next_ = 0;
+  const unsigned char *prev_ = nullptr;  // where the previous string was written
   int prev_len_ = 0;
-  uint32_t pos_[kMaxCodes];
+  const unsigned char *src_[kMaxCodes];
   uint16_t len_[kMaxCodes];
 };
 
 // ---- Encoding ----------------------------------------------------------------
 
-// A (prefix, pixel) pair and its code packed in one word: the key,
-// pixel * 4096 + prefix, above the 12-bit code. A free slot holds all ones,
-// which no stored pair can: its prefix would be 4095, the last code.
-constexpr uint32_t kFreeSlot = 0xFFFFFFFFu;
-constexpr uint32_t kFreeKey = kFreeSlot >> 12;
-
-struct OverflowNode {
-  uint32_t word;
-  int16_t next;  // next node of the chain, -1 none
+// A longest match at some position: its code, the code of all but its
+// last pixel (-1 for a single pixel), its length, and how many of its
+// leading pixels repeat the first.
+struct Match {
+  int code;
+  int shorter;
+  int len;
+  int run;
+  uint32_t free_slot;  // where the string one pixel longer would go in the table
 };
+
+// The table is cleared when it holds 4095 strings: leaving the last code
+// unused packs busy pictures a little tighter than filling it.
+constexpr int kClearAt = kMaxCodes - 1;
+
+// A shorter code than the longest match defines a string the table holds
+// already, so the look-ahead that may choose one runs only where new
+// strings are worth little: in the last codes before the table is cleared
+// and in the last pixels of the picture. Strings longer than kLookaheadMax
+// are taken whole.
+constexpr int kLookaheadCodes = 512;
+constexpr size_t kLookaheadPixels = 4096;
+constexpr int kLookaheadMax = 24;
 
 class LzwEncoder {
  public:
-  LzwEncoder(int code_size, std::vector<unsigned char> *out)
-      : code_size_(code_size), clear_code_(1 << code_size), end_code_(clear_code_ + 1), out_(out) {
+  LzwEncoder() {
+    std::fill(std::begin(table_), std::end(table_), kFree);
+    std::fill(std::begin(pairs_), std::end(pairs_), int16_t{-1});
+  }
+
+  // Made once and kept, so that no coding allocates or touches fresh
+  // memory beyond its output.
+  void start(int code_size, const unsigned char *px, size_t n) {
+    code_size_ = code_size;
+    clear_code_ = 1 << code_size;
+    end_code_ = clear_code_ + 1;
+    px_ = px;
+    n_ = n;
     width_ = code_size_ + 1;
     mask_ = (1 << width_) - 1;
     next_ = clear_code_ + 2;
-    clear_table();
+    acc_ = 0;
+    acc_bits_ = 0;
+    raw_len_ = 0;
+    // Every code covers a pixel, bar the clear and end codes: at most
+    // 12 bits per pixel plus a clear per table, and room for 8-byte stores.
+    size_t bound = n + n / 2 + n / 1024 + 64;
+    if (raw_.size() < bound) raw_.resize(bound);
+    for (int p : used_runs_) runs_[p].clear();
+    used_runs_.clear();
   }
 
-  template <int kStep>
-  void encode_rows(const LzwSource &src) {
-    const int step = kStep > 0 ? kStep : src.pixel_step;
-    bool first = true;
-    int prefix = 0;
-    for (int y : LZW_row_order(src.height, src.interlaced)) {
-      const unsigned char *row = src.base + static_cast<long>(y) * src.row_step;
-      int x = 0;
-      if (first) {
-        prefix = start_string(row[0]);
-        first = false;
-        x = 1;
+  // Gives back a code buffer that a huge picture left behind.
+  void trim(size_t keep) {
+    if (raw_.capacity() > keep) std::vector<unsigned char>().swap(raw_);
+  }
+
+  // Greedy matching with a one-step look-ahead: when the match at hand
+  // less its last pixel leaves a next match at least two pixels longer,
+  // the shorter code is sent (any parse decodes: the decoder grows its
+  // table from the codes it gets). The table entry such a step defines
+  // repeats an existing string, so it is counted but not stored.
+  void encode(std::vector<unsigned char> *out) {
+    clear_table();
+    size_t i = 0;
+    Match cur = longest(0);
+    for (;;) {
+      size_t after = i + cur.len;
+      if (after >= n_) {
+        out_code(cur.code);
+        break;
       }
-      while (x < src.width) {
-        int p = row[x * step];
-        if (p == run_value_) {
-          x = extend_run<kStep>(row, x, src.width, step, &prefix);
-          if (x >= src.width) break;
-          p = row[x * step];
+      Match next = longest(after);
+      if (cur.len >= 2 && cur.len <= kLookaheadMax && (next_ >= kClearAt - kLookaheadCodes || n_ - i < kLookaheadPixels)) {
+        Match alt = longest(after - 1);
+        if (alt.len > next.len + 1) {
+          out_code(cur.shorter);
+          if (!define_repeat()) alt = longest(after - 1);
+          i = after - 1;
+          cur = alt;
+          continue;
         }
-        prefix = add_pixel(prefix, p);
-        x++;
       }
+      out_code(cur.code);
+      if (define(cur, px_[i], px_[after])) {
+        // The new string may be the start of the next match.
+        size_t stop = after + next.len;
+        if (next.code == cur.code && stop < n_ && px_[stop] == px_[after]) extend(after, &next);
+      } else {
+        next = longest(after);
+      }
+      i = after;
+      cur = next;
     }
-    out_code(prefix);
     out_code(end_code_);
+    if (acc_bits_ > 0) put_bytes(8);
+    write_sub_blocks(out);
   }
 
  private:
-  // The string is now the single pixel p.
-  int start_string(int p) {
-    run_value_ = p;
-    run_len_ = 1;
-    std::vector<int16_t> &codes = runs_[p];
-    if (codes.empty()) {
-      codes.push_back(static_cast<int16_t>(p));
-      used_runs_.push_back(p);
+  static constexpr int kHashBits = 15;
+  static constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
+  // An entry is the key (prefix code << 8 | pixel) above the 12-bit code.
+  // All ones is free: no string ever extends code 4095.
+  static constexpr uint32_t kFree = 0xFFFFFFFFu;
+
+  static uint32_t slot_of(uint32_t key) { return (key * 2654435761u) >> (32 - kHashBits); }
+
+  // The code of the pair, or -1 with the free slot where it would go.
+  int find(int prefix, int pixel, uint32_t *free_slot) const {
+    uint32_t key = (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(pixel);
+    for (uint32_t s = slot_of(key);; s = (s + 1) & kHashMask) {
+      uint32_t e = table_[s];
+      if (e == kFree) return *free_slot = s, -1;
+      if ((e >> 12) == key) return static_cast<int>(e & 0xFFF);
     }
-    return p;
   }
 
-  // Long runs of one pixel (the background of most pictures) pass through
-  // the strings p, pp, ppp, ... in turn; those codes are kept by length,
-  // so a run is matched by counting it instead of one lookup per pixel.
-  // The string must be p repeated run_len_ times and row[x] must be p.
-  // Returns the position after the pixels taken; the pixel there, if it is
-  // p, has no longer run string yet.
-  template <int kStep>
-  int extend_run(const unsigned char *row, int x, int width, int step, int *prefix) {
-    const std::vector<int16_t> &codes = runs_[run_value_];
-    int limit = std::min(static_cast<int>(codes.size()) - run_len_, width - x);
-    int r = count_same<kStep>(row, x, limit, step, static_cast<unsigned char>(run_value_));
-    if (r == 0) return x;
-    run_len_ += r;
-    *prefix = codes[run_len_ - 1];
-    return x + r;
+  // The slot a failed find gave may have been taken by a later insert.
+  void insert(int prefix, int pixel, int code, uint32_t s) {
+    if (prefix < clear_code_) {
+      int pair = (prefix << 8) | pixel;
+      pairs_[pair] = static_cast<int16_t>(code);
+      pairs_taken_[pairs_taken_count_++] = static_cast<uint16_t>(pair);
+      return;
+    }
+    uint32_t key = (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(pixel);
+    if (table_[s] != kFree) {
+      s = slot_of(key);
+      while (table_[s] != kFree) s = (s + 1) & kHashMask;
+    }
+    table_[s] = (key << 12) | static_cast<uint32_t>(code);
+    taken_[taken_count_++] = s;
   }
 
-  template <int kStep>
-  static int count_same(const unsigned char *row, int x, int limit, int step, unsigned char v) {
-    int r = 0;
+  Match longest(size_t i) const {
+    int p = px_[i];
+    Match m{p, -1, 1, 1, 0};
+    // Long runs of one pixel (the background of most pictures) pass through
+    // the strings p, pp, ppp, ... in turn; those codes are kept by length,
+    // so a run is matched by counting it instead of one lookup per pixel.
+    const std::vector<int16_t> &run = runs_[p];
+    if (!run.empty() && i + 1 < n_ && px_[i + 1] == p) {
+      size_t limit = std::min(run.size() + 1, n_ - i);
+      int r = static_cast<int>(count_same(px_ + i, limit, static_cast<unsigned char>(p)));
+      m = {run_code(p, r), run_code(p, r - 1), r, r, 0};
+    }
+    extend(i, &m);
+    return m;
+  }
+
+  // The code of p repeated k times (k >= 1), -1 for k = 0.
+  int run_code(int p, int k) const { return k >= 2 ? runs_[p][k - 2] : k == 1 ? p : -1; }
+
+  // Two-pixel strings, the first step of every match, come from a direct
+  // table; longer ones from the hash.
+  void extend(size_t i, Match *m) const {
+    if (m->len == 1) {
+      if (i + 1 >= n_) return;
+      int pixel = px_[i + 1];
+      int c = pairs_[(m->code << 8) | pixel];
+      if (c < 0) return;
+      m->run += pixel == px_[i];
+      m->shorter = m->code;
+      m->code = c;
+      m->len = 2;
+    }
+    while (i + m->len < n_) {
+      int pixel = px_[i + m->len];
+      int c = find(m->code, pixel, &m->free_slot);
+      if (c < 0) return;
+      m->run += (m->run == m->len) & (pixel == px_[i]);
+      m->shorter = m->code;
+      m->code = c;
+      m->len++;
+    }
+  }
+
+  static size_t count_same(const unsigned char *p, size_t limit, unsigned char v) {
+    size_t r = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    if (kStep == 1) {
-      const uint64_t pattern = 0x0101010101010101ull * v;
-      for (; r + 8 <= limit; r += 8) {
-        uint64_t w;
-        std::memcpy(&w, row + x + r, 8);
-        uint64_t diff = w ^ pattern;
-        if (diff != 0) return r + __builtin_ctzll(diff) / 8;
-      }
+    const uint64_t pattern = 0x0101010101010101ull * v;
+    for (; r + 8 <= limit; r += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + r, 8);
+      uint64_t diff = w ^ pattern;
+      if (diff != 0) return r + __builtin_ctzll(diff) / 8;
     }
 #endif
-    while (r < limit && row[(x + r) * step] == v) r++;
+    while (r < limit && p[r] == v) r++;
     return r;
   }
 
-  // Extends the current string by pixel p; returns the new prefix.
-  inline int add_pixel(int prefix, int p) {
-    uint32_t key = (static_cast<uint32_t>(p) << 12) | static_cast<uint32_t>(prefix);
-    int slot = (p << 4) ^ prefix;
-    uint32_t word = slots_[slot];
-    if ((word >> 12) == key && key != kFreeKey) return found(p, static_cast<int>(word & 0xFFF));
-    for (int n = chains_[slot]; n >= 0; n = nodes_[n].next) {
-      if ((nodes_[n].word >> 12) == key) return found(p, static_cast<int>(nodes_[n].word & 0xFFF));
-    }
-    out_code(prefix);
-    if (next_ < kMaxCodes && node_count_ < kMaxCodes) {
-      uint32_t entry = (key << 12) | static_cast<uint32_t>(next_);
-      if (word == kFreeSlot) {
-        slots_[slot] = entry;
-      } else {
-        nodes_[node_count_] = {entry, chains_[slot]};
-        chains_[slot] = static_cast<int16_t>(node_count_++);
-      }
-      if (p == run_value_) runs_[p].push_back(static_cast<int16_t>(next_));
-      next_++;
-    } else {
+  // Stores the string of m (which starts with pixel first) followed by
+  // pixel; false when the table was full and has been cleared instead.
+  bool define(const Match &m, int first, int pixel) {
+    if (next_ >= kClearAt) {
       clear_table();
+      return false;
     }
-    return start_string(p);
+    insert(m.code, pixel, next_, m.free_slot);
+    if (m.run == m.len && pixel == first && runs_[pixel].size() + 1 == static_cast<size_t>(m.len)) {
+      if (runs_[pixel].empty()) used_runs_.push_back(pixel);
+      runs_[pixel].push_back(static_cast<int16_t>(next_));
+    }
+    next_++;
+    return true;
   }
 
-  int found(int p, int code) {
-    if (p == run_value_) {
-      run_len_++;
-    } else {
-      run_value_ = -1;
+  bool define_repeat() {
+    if (next_ >= kClearAt) {
+      clear_table();
+      return false;
     }
-    return code;
+    next_++;
+    return true;
   }
 
   void clear_table() {
     out_code(clear_code_);
-    std::fill(std::begin(slots_), std::end(slots_), kFreeSlot);
-    std::fill(std::begin(chains_), std::end(chains_), int16_t{-1});
+    // Small pictures fill a few slots of the big table: free just those.
+    for (int i = 0; i < taken_count_; i++) table_[taken_[i]] = kFree;
+    taken_count_ = 0;
+    for (int i = 0; i < pairs_taken_count_; i++) pairs_[pairs_taken_[i]] = -1;
+    pairs_taken_count_ = 0;
     for (int p : used_runs_) runs_[p].clear();
     used_runs_.clear();
-    run_value_ = -1;
-    node_count_ = 0;
     width_ = code_size_ + 1;
     mask_ = (1 << width_) - 1;
     next_ = end_code_ + 1;
@@ -303,57 +425,94 @@ class LzwEncoder {
   void out_code(int code) {
     acc_ |= static_cast<uint64_t>(code) << acc_bits_;
     acc_bits_ += width_;
-    while (acc_bits_ >= 8) {
-      put_byte(static_cast<unsigned char>(acc_));
-      acc_ >>= 8;
-      acc_bits_ -= 8;
-    }
+    if (acc_bits_ >= 32) put_bytes(4);
     if (next_ > mask_ && width_ < kMaxWidth) {
       width_++;
       mask_ = (1 << width_) - 1;
     }
-    if (code == end_code_) finish();
   }
 
-  // Full sub-blocks carry 254 data bytes: the count byte and the data
-  // together fill a 255-byte buffer.
-  void put_byte(unsigned char b) {
-    data_[out_bytes_++] = b;
-    if (out_bytes_ == 255) {
-      data_[0] = 254;
-      out_->insert(out_->end(), data_, data_ + 255);
-      out_bytes_ = 1;
+  // Moves whole bytes of the accumulator out; count is 4 while coding, 8
+  // for the last partial byte at the end.
+  void put_bytes(int count) {
+    std::memcpy(&raw_[raw_len_], &acc_, 8);
+    int bytes = count == 4 ? 4 : (acc_bits_ + 7) / 8;
+    raw_len_ += bytes;
+    acc_ = bytes < 8 ? acc_ >> (8 * bytes) : 0;
+    acc_bits_ = std::max(0, acc_bits_ - 8 * bytes);
+  }
+
+  // Full sub-blocks carry 254 data bytes, the last one the rest.
+  void write_sub_blocks(std::vector<unsigned char> *out) const {
+    size_t at = out->size();
+    out->resize(at + raw_len_ + raw_len_ / 254 + 1);
+    unsigned char *o = out->data() + at;
+    for (size_t done = 0; done < raw_len_; done += 254) {
+      size_t len = std::min<size_t>(254, raw_len_ - done);
+      *o++ = static_cast<unsigned char>(len);
+      std::memcpy(o, &raw_[done], len);
+      o += len;
     }
+    out->resize(static_cast<size_t>(o - out->data()));
   }
 
-  void finish() {
-    if (acc_bits_ > 0) put_byte(static_cast<unsigned char>(acc_));
-    acc_ = 0;
-    acc_bits_ = 0;
-    if (out_bytes_ > 1) {
-      data_[0] = static_cast<unsigned char>(out_bytes_ - 1);
-      out_->insert(out_->end(), data_, data_ + out_bytes_);
-      out_bytes_ = 1;
-    }
-  }
-
-  const int code_size_, clear_code_, end_code_;
-  std::vector<unsigned char> *out_;
-  unsigned char data_[255];
-  int out_bytes_ = 1;
+  int code_size_ = 0, clear_code_ = 0, end_code_ = 0;
+  const unsigned char *px_ = nullptr;
+  size_t n_ = 0;
+  int width_ = 0, mask_ = 0, next_ = 0;
   uint64_t acc_ = 0;
   int acc_bits_ = 0;
-  int width_, mask_, next_;
-  uint32_t slots_[kMaxCodes];
-  int16_t chains_[kMaxCodes];  // first overflow node of each slot, -1 none
-  OverflowNode nodes_[kMaxCodes];
-  int node_count_ = 0;
-  // Codes of the strings p, pp, ppp, ...: runs_[p][k - 1] is p repeated k times.
+  std::vector<unsigned char> raw_;
+  size_t raw_len_ = 0;
+  uint32_t table_[1u << kHashBits];
+  uint32_t taken_[kMaxCodes];  // the slots in use
+  int taken_count_ = 0;
+  int16_t pairs_[256 * 256];  // code of the string of two roots (first << 8 | second), -1 none
+  uint16_t pairs_taken_[kMaxCodes];
+  int pairs_taken_count_ = 0;
+  // Codes of the strings pp, ppp, ...: runs_[p][k - 2] is p repeated k times.
   std::vector<int16_t> runs_[256];
   std::vector<int> used_runs_;
-  int run_value_ = -1;  // the string is run_value_ repeated run_len_ times; -1 it is not a run
-  int run_len_ = 0;
 };
+
+// The pixels of a source one after another, in the order they are coded.
+const unsigned char *stream_pixels(const LzwSource &src, std::vector<unsigned char> *buffer) {
+  size_t w = static_cast<size_t>(src.width);
+  if (src.pixel_step == 1 && !src.interlaced && src.row_step == src.width) return src.base;
+  buffer->resize(w * static_cast<size_t>(src.height));
+  unsigned char *o = buffer->data();
+  for (int y : LZW_row_order(src.height, src.interlaced)) {
+    const unsigned char *row = src.base + static_cast<long>(y) * src.row_step;
+    if (src.pixel_step == 1) {
+      std::memcpy(o, row, w);
+    } else {
+      for (size_t x = 0; x < w; x++) o[x] = row[x * src.pixel_step];
+    }
+    o += w;
+  }
+  return buffer->data();
+}
+
+// The coders and their buffers, kept from one picture to the next.
+struct LzwState {
+  std::unique_ptr<LzwDecoder> decoder_;
+  std::unique_ptr<LzwEncoder> encoder_;
+  std::vector<unsigned char> pixels;  // a source gathered into coding order
+  LzwDecoder &decoder() {
+    if (!decoder_) decoder_ = std::make_unique<LzwDecoder>();
+    return *decoder_;
+  }
+  LzwEncoder &encoder() {
+    if (!encoder_) encoder_ = std::make_unique<LzwEncoder>();
+    encoder_->trim(kKeptBytes);
+    return *encoder_;
+  }
+};
+
+LzwState &state() {
+  static LzwState s;
+  return s;
+}
 
 }  // namespace
 
@@ -376,16 +535,18 @@ LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsign
                      size_t out_len) {
   if (out_len == 0) return LzwResult::kFull;
   BitReader in(codes, n);
-  auto decoder = std::make_unique<LzwDecoder>(code_size, out, out_len);
-  return decoder->run(in);
+  LzwDecoder &decoder = state().decoder();
+  decoder.start(code_size, out, out_len);
+  return decoder.run(in);
 }
 
 void LZW_encode(const LzwSource &src, int code_size, std::vector<unsigned char> *out) {
   if (src.width <= 0 || src.height <= 0) return;
-  auto encoder = std::make_unique<LzwEncoder>(code_size, out);
-  if (src.pixel_step == 1) {
-    encoder->encode_rows<1>(src);
-  } else {
-    encoder->encode_rows<0>(src);
-  }
+  LzwState &s = state();
+  const unsigned char *px = stream_pixels(src, &s.pixels);
+  size_t n = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
+  LzwEncoder &encoder = s.encoder();
+  encoder.start(code_size, px, n);
+  encoder.encode(out);
+  if (s.pixels.capacity() > kKeptBytes) std::vector<unsigned char>().swap(s.pixels);
 }

@@ -277,7 +277,7 @@ class LzwEncoder {
       if (define(cur, px_[i], px_[after])) {
         // The new string may be the start of the next match.
         size_t stop = after + next.len;
-        if (next.code == cur.code && stop < n_ && px_[stop] == px_[after]) extend(after, &next);
+        if (next.code == cur.code && stop < n_ && px_[stop] == px_[after]) next = walk(after, next);
       } else {
         next = longest(after);
       }
@@ -331,41 +331,43 @@ class LzwEncoder {
     // Long runs of one pixel (the background of most pictures) pass through
     // the strings p, pp, ppp, ... in turn; those codes are kept by length,
     // so a run is matched by counting it instead of one lookup per pixel.
-    const std::vector<int16_t> &run = runs_[p];
-    if (!run.empty() && i + 1 < n_ && px_[i + 1] == p) {
-      size_t limit = std::min(run.size() + 1, n_ - i);
+    if (i + 1 < n_ && px_[i + 1] == p && !runs_[p].empty()) {
+      size_t limit = std::min(runs_[p].size() + 1, n_ - i);
       int r = static_cast<int>(count_same(px_ + i, limit, static_cast<unsigned char>(p)));
       m = {run_code(p, r), run_code(p, r - 1), r, r, 0};
     }
-    extend(i, &m);
-    return m;
+    return walk(i, m);
   }
 
   // The code of p repeated k times (k >= 1), -1 for k = 0.
   int run_code(int p, int k) const { return k >= 2 ? runs_[p][k - 2] : k == 1 ? p : -1; }
 
-  // Two-pixel strings, the first step of every match, come from a direct
+  // Extends the match at i while the table has the longer string.
+  // Two-pixel strings, the first step of most matches, come from a direct
   // table; longer ones from the hash.
-  void extend(size_t i, Match *m) const {
-    if (m->len == 1) {
-      if (i + 1 >= n_) return;
-      int pixel = px_[i + 1];
-      int c = pairs_[(m->code << 8) | pixel];
-      if (c < 0) return;
-      m->run += pixel == px_[i];
-      m->shorter = m->code;
-      m->code = c;
-      m->len = 2;
+  [[gnu::always_inline]] inline Match walk(size_t i, Match m) const {
+    const unsigned char *px = px_ + i;
+    const size_t room = n_ - i;
+    if (m.len == 1) {
+      if (room < 2) return m;
+      int pixel = px[1];
+      int c = pairs_[(m.code << 8) | pixel];
+      if (c < 0) return m;
+      m.run += pixel == px[0];
+      m.shorter = m.code;
+      m.code = c;
+      m.len = 2;
     }
-    while (i + m->len < n_) {
-      int pixel = px_[i + m->len];
-      int c = find(m->code, pixel, &m->free_slot);
-      if (c < 0) return;
-      m->run += (m->run == m->len) & (pixel == px_[i]);
-      m->shorter = m->code;
-      m->code = c;
-      m->len++;
+    while (static_cast<size_t>(m.len) < room) {
+      int pixel = px[m.len];
+      int c = find(m.code, pixel, &m.free_slot);
+      if (c < 0) return m;
+      m.run += (m.run == m.len) & (pixel == px[0]);
+      m.shorter = m.code;
+      m.code = c;
+      m.len++;
     }
+    return m;
   }
 
   static size_t count_same(const unsigned char *p, size_t limit, unsigned char v) {

@@ -88,6 +88,8 @@ class LzwDecoder {
     reset();
   }
 
+  size_t produced() const { return static_cast<size_t>(cur_ - out_); }
+
   LzwResult run(BitReader &in) {
     LzwResult result;
     if (!start_after_clear(in, &result)) return result;
@@ -534,12 +536,15 @@ std::vector<int> LZW_row_order(int height, bool interlaced) {
 }
 
 LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out,
-                     size_t out_len) {
+                     size_t out_len, size_t *produced) {
+  if (produced != nullptr) *produced = 0;
   if (out_len == 0) return LzwResult::kFull;
   BitReader in(codes, n);
   LzwDecoder &decoder = state().decoder();
   decoder.start(code_size, out, out_len);
-  return decoder.run(in);
+  LzwResult result = decoder.run(in);
+  if (produced != nullptr) *produced = decoder.produced();
+  return result;
 }
 
 void LZW_encode(const LzwSource &src, int code_size, std::vector<unsigned char> *out) {

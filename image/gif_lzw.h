@@ -14,9 +14,10 @@ enum class LzwResult {
 };
 
 // Decodes the data bytes (sub-block counts already removed) into out, at
-// most out_len pixels in stream order. code_size is 1 .. 11.
+// most out_len pixels in stream order; *produced (when given) is how many
+// were written. code_size is 1 .. 11.
 LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out,
-                     size_t out_len);
+                     size_t out_len, size_t *produced = nullptr);
 
 // Pixels to encode: entry numbers at base + y * row_step + x * pixel_step.
 struct LzwSource {

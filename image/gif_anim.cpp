@@ -237,7 +237,8 @@ LzwResult decode(GifByteReader &in, const ImageDesc &d, std::vector<unsigned cha
   size_t reachable = (codes->size() * 8 / (code_size + 1) + 1) * 4096;
   out->resize(std::min(pixels, reachable));
   if (out->empty()) return complete ? LzwResult::kEndCode : LzwResult::kTruncated;
-  LzwResult r = LZW_decode(codes->data(), codes->size(), code_size, out->data(), out->size(), produced);
+  LzwResult r = LZW_decode(codes->data(), codes->size(), code_size, out->data(), out->size(), produced,
+                           LzwFullTable::kKeep);
   if (r == LzwResult::kFull && *produced < pixels) r = LzwResult::kTruncated;
   if (!complete && (r == LzwResult::kFull || r == LzwResult::kEndCode)) r = LzwResult::kTruncated;
   return r;
@@ -309,7 +310,7 @@ int GIF_read_frames(const char *name, int max_frames, GifFrameSink sink, void *u
     LzwResult result = decode(in, d, &codes, &decoded, &produced);
     if (!r.empty()) canvas.draw(decoded, produced, d, r, control.transparent);
     if (image >= first && canvas.deliver(sink, clamp_delay(control.delay, image), user, &stop)) delivered++;
-    if (result == LzwResult::kCorrupt || result == LzwResult::kTableFull) {
+    if (result == LzwResult::kCorrupt) {
       MESS_print(IMG_ERR, "%s: Corrupt LZW data in image %d; the frames after it are dropped\n", kWho, image);
       break;
     }

@@ -73,7 +73,8 @@ const unsigned char *root_bytes() {
 class LzwDecoder {
  public:
   // Made once and kept: the tables are the only state of a decoding.
-  void start(int code_size, unsigned char *out, size_t out_len) {
+  void start(int code_size, unsigned char *out, size_t out_len, bool keep_full) {
+    keep_full_ = keep_full;
     code_size_ = code_size;
     clear_code_ = 1 << code_size;
     end_code_ = clear_code_ + 1;
@@ -114,10 +115,13 @@ class LzwDecoder {
       } else {
         return LzwResult::kCorrupt;
       }
-      if (next_ >= kMaxCodes) return LzwResult::kTableFull;
-      src_[next_] = prev_;
-      len_[next_] = static_cast<uint16_t>(prev_len_ + 1);
-      if (++next_ >= (1 << width_) && width_ < kMaxWidth) width_++;
+      if (next_ < kMaxCodes) {
+        src_[next_] = prev_;
+        len_[next_] = static_cast<uint16_t>(prev_len_ + 1);
+        if (++next_ >= (1 << width_) && width_ < kMaxWidth) width_++;
+      } else if (!keep_full_) {
+        return LzwResult::kTableFull;
+      }
       prev_ = begin;
       prev_len_ = len;
       if (cur_ == end_) return LzwResult::kFull;
@@ -178,6 +182,7 @@ class LzwDecoder {
   }
 
   int code_size_ = 0, clear_code_ = 0, end_code_ = 0;
+  bool keep_full_ = false;
   unsigned char *out_ = nullptr;
   unsigned char *end_ = nullptr;
   unsigned char *cur_ = nullptr;
@@ -536,12 +541,12 @@ std::vector<int> LZW_row_order(int height, bool interlaced) {
 }
 
 LzwResult LZW_decode(const unsigned char *codes, size_t n, int code_size, unsigned char *out,
-                     size_t out_len, size_t *produced) {
+                     size_t out_len, size_t *produced, LzwFullTable full) {
   if (produced != nullptr) *produced = 0;
   if (out_len == 0) return LzwResult::kFull;
   BitReader in(codes, n);
   LzwDecoder &decoder = state().decoder();
-  decoder.start(code_size, out, out_len);
+  decoder.start(code_size, out, out_len, full == LzwFullTable::kKeep);
   LzwResult result = decoder.run(in);
   if (produced != nullptr) *produced = decoder.produced();
   return result;

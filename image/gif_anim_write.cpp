@@ -292,20 +292,21 @@ class AnimationWriter {
       transparent = -1;  // nothing to see through on the first frame
     }
     int w = r.x1 - r.x0, h = r.y1 - r.y0;
+    // Every pixel gets its entry; one that did not change may instead be
+    // the transparent entry, whichever codes shorter.
     indices_.resize(static_cast<size_t>(w) * h);
+    unchanged_.assign(transparent >= 0 ? indices_.size() : 0, 0);
     unsigned char *o = indices_.data();
+    unsigned char *same = unchanged_.data();
     for (int y = r.y0; y < r.y1; y++) {
       const Rgb *row = &(*cur)[static_cast<size_t>(y) * width_];
       const Rgb *old = shown_.empty() ? nullptr : &shown_[static_cast<size_t>(y) * width_];
       Rgb last = kNoColor;
       int last_entry = 0;
       for (int x = r.x0; x < r.x1; x++) {
-        if (transparent >= 0 && row[x] == old[x]) {
-          *o++ = static_cast<unsigned char>(transparent);
-          continue;
-        }
         if (row[x] != last) last = row[x], last_entry = table->find(last);
         *o++ = static_cast<unsigned char>(last_entry);
+        if (transparent >= 0) *same++ = row[x] == old[x];
       }
     }
     int bits = global_ != nullptr ? table_bits(global_entries(*global_))
@@ -328,6 +329,10 @@ class AnimationWriter {
     src.row_step = w;
     src.width = w;
     src.height = h;
+    if (transparent >= 0) {
+      src.either = unchanged_.data();
+      src.either_value = transparent;
+    }
     LZW_encode(src, code_size, out_);
     out_->push_back(0);
     shown_.swap(*cur);
@@ -340,6 +345,7 @@ class AnimationWriter {
   int transparent_ = -1;  // entry of the global table kept for unchanged pixels
   std::vector<Rgb> shown_;  // the screen after the frames so far
   std::vector<unsigned char> indices_;
+  std::vector<unsigned char> unchanged_;  // 1 where a pixel may be transparent
 };
 
 bool check_frames(const ImageRecord *frames, int count) {

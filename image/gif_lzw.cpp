@@ -204,6 +204,8 @@ struct Match {
   int shorter;
   int len;
   int run;
+  int first;           // the value the first pixel was coded as
+  int slot_pixel;      // the pixel free_slot was found for
   uint32_t free_slot;  // where the string one pixel longer would go in the table
 };
 
@@ -229,7 +231,9 @@ class LzwEncoder {
 
   // Made once and kept, so that no coding allocates or touches fresh
   // memory beyond its output.
-  void start(int code_size, const unsigned char *px, size_t n) {
+  void start(int code_size, const unsigned char *px, size_t n, const unsigned char *either, int either_value) {
+    either_ = either;
+    either_value_ = either_value;
     code_size_ = code_size;
     clear_code_ = 1 << code_size;
     end_code_ = clear_code_ + 1;
@@ -260,36 +264,10 @@ class LzwEncoder {
   // table from the codes it gets). The table entry such a step defines
   // repeats an existing string, so it is counted but not stored.
   void encode(std::vector<unsigned char> *out) {
-    clear_table();
-    size_t i = 0;
-    Match cur = longest(0);
-    for (;;) {
-      size_t after = i + cur.len;
-      if (after >= n_) {
-        out_code(cur.code);
-        break;
-      }
-      Match next = longest(after);
-      if (cur.len >= 2 && cur.len <= kLookaheadMax && (next_ >= kClearAt - kLookaheadCodes || n_ - i < kLookaheadPixels)) {
-        Match alt = longest(after - 1);
-        if (alt.len > next.len + 1) {
-          out_code(cur.shorter);
-          if (!define_repeat()) alt = longest(after - 1);
-          i = after - 1;
-          cur = alt;
-          continue;
-        }
-      }
-      out_code(cur.code);
-      if (define(cur, px_[i], px_[after])) {
-        // The new string may be the start of the next match.
-        size_t stop = after + next.len;
-        if (next.code == cur.code && stop < n_ && px_[stop] == px_[after]) next = walk(after, next);
-      } else {
-        next = longest(after);
-      }
-      i = after;
-      cur = next;
+    if (either_ != nullptr) {
+      encode_pixels<true>();
+    } else {
+      encode_pixels<false>();
     }
     out_code(end_code_);
     if (acc_bits_ > 0) put_bytes(8);
@@ -297,11 +275,46 @@ class LzwEncoder {
   }
 
  private:
+  template <bool kEither>
+  void encode_pixels() {
+    clear_table();
+    size_t i = 0;
+    Match cur = longest<kEither>(0);
+    for (;;) {
+      size_t after = i + cur.len;
+      if (after >= n_) {
+        out_code(cur.code);
+        break;
+      }
+      Match next = longest<kEither>(after);
+      if (cur.len >= 2 && cur.len <= kLookaheadMax && (next_ >= kClearAt - kLookaheadCodes || n_ - i < kLookaheadPixels)) {
+        Match alt = longest<kEither>(after - 1);
+        if (alt.len > next.len + 1) {
+          out_code(cur.shorter);
+          if (!define_repeat()) alt = longest<kEither>(after - 1);
+          i = after - 1;
+          cur = alt;
+          continue;
+        }
+      }
+      out_code(cur.code);
+      if (define(cur, next.first)) {
+        // The new string may be the start of the next match.
+        if (next.code == cur.code) next = walk<kEither>(after, next);
+      } else {
+        next = longest<kEither>(after);
+      }
+      i = after;
+      cur = next;
+    }
+  }
+
   static constexpr int kHashBits = 15;
   static constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
   // An entry is the key (prefix code << 8 | pixel) above the 12-bit code.
   // All ones is free: no string ever extends code 4095.
   static constexpr uint32_t kFree = 0xFFFFFFFFu;
+  static constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 
   static uint32_t slot_of(uint32_t key) { return (key * 2654435761u) >> (32 - kHashBits); }
 
@@ -317,6 +330,7 @@ class LzwEncoder {
 
   // The slot a failed find gave may have been taken by a later insert.
   void insert(int prefix, int pixel, int code, uint32_t s) {
+    if (s == kNoSlot) s = slot_of((static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(pixel));
     if (prefix < clear_code_) {
       int pair = (prefix << 8) | pixel;
       pairs_[pair] = static_cast<int16_t>(code);
@@ -332,18 +346,24 @@ class LzwEncoder {
     taken_[taken_count_++] = s;
   }
 
-  Match longest(size_t i) const {
+  template <bool kEither>
+  [[gnu::always_inline]] inline Match longest(size_t i) const {
     int p = px_[i];
-    Match m{p, -1, 1, 1, 0};
+    Match m{p, -1, 1, 1, p, -1, 0};
     // Long runs of one pixel (the background of most pictures) pass through
     // the strings p, pp, ppp, ... in turn; those codes are kept by length,
     // so a run is matched by counting it instead of one lookup per pixel.
     if (i + 1 < n_ && px_[i + 1] == p && !runs_[p].empty()) {
       size_t limit = std::min(runs_[p].size() + 1, n_ - i);
       int r = static_cast<int>(count_same(px_ + i, limit, static_cast<unsigned char>(p)));
-      m = {run_code(p, r), run_code(p, r - 1), r, r, 0};
+      m = {run_code(p, r), run_code(p, r - 1), r, r, p, -1, 0};
     }
-    return walk(i, m);
+    m = walk<kEither>(i, m);
+    if (!kEither || either_[i] == 0) return m;
+    // A pixel that may take either value starts the longer string, the
+    // transparent one when they tie.
+    Match other = walk<kEither>(i, {either_value_, -1, 1, 1, either_value_, -1, 0});
+    return other.len >= m.len ? other : m;
   }
 
   // The code of p repeated k times (k >= 1), -1 for k = 0.
@@ -352,24 +372,38 @@ class LzwEncoder {
   // Extends the match at i while the table has the longer string.
   // Two-pixel strings, the first step of most matches, come from a direct
   // table; longer ones from the hash.
+  template <bool kEither>
   [[gnu::always_inline]] inline Match walk(size_t i, Match m) const {
     const unsigned char *px = px_ + i;
+    const unsigned char *either = kEither ? either_ + i : nullptr;
     const size_t room = n_ - i;
     if (m.len == 1) {
       if (room < 2) return m;
-      int pixel = px[1];
+      bool free = kEither && either[1] != 0;
+      int pixel = free ? either_value_ : px[1];
       int c = pairs_[(m.code << 8) | pixel];
+      if (c < 0 && free) {
+        pixel = px[1];
+        c = pairs_[(m.code << 8) | pixel];
+      }
       if (c < 0) return m;
-      m.run += pixel == px[0];
+      m.run += pixel == m.first;
       m.shorter = m.code;
       m.code = c;
       m.len = 2;
     }
     while (static_cast<size_t>(m.len) < room) {
-      int pixel = px[m.len];
+      bool free = kEither && either[m.len] != 0;
+      int pixel = free ? either_value_ : px[m.len];
       int c = find(m.code, pixel, &m.free_slot);
+      m.slot_pixel = pixel;
+      if (c < 0 && free) {
+        uint32_t slot;
+        pixel = px[m.len];
+        c = find(m.code, pixel, &slot);
+      }
       if (c < 0) return m;
-      m.run += (m.run == m.len) & (pixel == px[0]);
+      m.run += (m.run == m.len) & (pixel == m.first);
       m.shorter = m.code;
       m.code = c;
       m.len++;
@@ -394,13 +428,13 @@ class LzwEncoder {
 
   // Stores the string of m (which starts with pixel first) followed by
   // pixel; false when the table was full and has been cleared instead.
-  bool define(const Match &m, int first, int pixel) {
+  bool define(const Match &m, int pixel) {
     if (next_ >= kClearAt) {
       clear_table();
       return false;
     }
-    insert(m.code, pixel, next_, m.free_slot);
-    if (m.run == m.len && pixel == first && runs_[pixel].size() + 1 == static_cast<size_t>(m.len)) {
+    insert(m.code, pixel, next_, pixel == m.slot_pixel ? m.free_slot : kNoSlot);
+    if (m.run == m.len && pixel == m.first && runs_[pixel].size() + 1 == static_cast<size_t>(m.len)) {
       if (runs_[pixel].empty()) used_runs_.push_back(pixel);
       runs_[pixel].push_back(static_cast<int16_t>(next_));
     }
@@ -468,6 +502,8 @@ class LzwEncoder {
   int code_size_ = 0, clear_code_ = 0, end_code_ = 0;
   const unsigned char *px_ = nullptr;
   size_t n_ = 0;
+  const unsigned char *either_ = nullptr;
+  int either_value_ = -1;
   int width_ = 0, mask_ = 0, next_ = 0;
   uint64_t acc_ = 0;
   int acc_bits_ = 0;
@@ -558,7 +594,8 @@ void LZW_encode(const LzwSource &src, int code_size, std::vector<unsigned char> 
   const unsigned char *px = stream_pixels(src, &s.pixels);
   size_t n = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
   LzwEncoder &encoder = s.encoder();
-  encoder.start(code_size, px, n);
+  bool contiguous = px == src.base;
+  encoder.start(code_size, px, n, contiguous ? src.either : nullptr, src.either_value);
   encoder.encode(out);
   if (s.pixels.capacity() > kKeptBytes) std::vector<unsigned char>().swap(s.pixels);
 }

@@ -31,6 +31,13 @@ struct LzwSource {
   int pixel_step = 1;
   int width = 0, height = 0;
   bool interlaced = false;  // visit rows in the four interlace passes
+  // Pixels the picture does not care about: where either (laid out as the
+  // pixels, one byte each) is non-zero, the pixel may be coded as its
+  // entry or as either_value, whichever continues the string at hand.
+  // Only for pixels in one run of bytes (pixel_step 1, row_step width, not
+  // interlaced).
+  const unsigned char *either = nullptr;
+  int either_value = -1;
 };
 
 // Appends the image data (the sub-blocks, without the terminating empty

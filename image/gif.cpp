@@ -67,7 +67,7 @@ int read_picture(GifByteReader &in, const GifScreen &screen, ImageRecord *img, i
   unsigned char c;
   while (in.get(&c)) {
     if (c == ',') return read_image(in, img);
-    if (c == '!') GIF_read_extension(in, nullptr);
+    if (c == '!') GIF_read_extension(in, nullptr, true);
   }
   return 1;
 }
@@ -153,27 +153,23 @@ int read_image(GifByteReader &in, ImageRecord *img) {
 
 }  // namespace
 
-bool GIF_read_extension(GifByteReader &in, GifControl *control) {
-  unsigned char label;
-  if (!in.get(&label)) return false;
-  unsigned char block[12];
-  if (label == 0xF9 && in.read(block, 5)) {
-    if (block[0] >= 4) {
-      GifControl c;
-      c.disposal = (block[1] >> 2) & 7;
-      c.delay = GIF_le16(block + 2);
-      c.transparent = (block[1] & 1) ? block[4] : -1;
-      report_graphic_control(c, block[1]);
-      if (control != nullptr) *control = c;
-    }
-    // Anything past the four bytes a graphic control has, in its block or
-    // in more blocks, is stepped over.
-    if (block[0] > 4 && in.take(block[0] - 4) == nullptr) return false;
-  } else if (label == 0xFF && in.read(block, 12)) {
-    MESS_print(IMG_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block + 1));
-    MESS_print(IMG_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 9));
+bool GIF_read_extension(GifByteReader &in, GifControl *control, bool report) {
+  unsigned char label, size;
+  if (!in.get(&label) || !in.get(&size)) return false;
+  const unsigned char *block = in.take(size);
+  if (block == nullptr) return in.skip_to_end(), false;
+  if (label == 0xF9 && size >= 4) {
+    GifControl c;
+    c.disposal = (block[0] >> 2) & 7;
+    c.delay = GIF_le16(block + 1);
+    c.transparent = (block[0] & 1) ? block[3] : -1;
+    if (report) report_graphic_control(c, block[0]);
+    if (control != nullptr) *control = c;
+  } else if (label == 0xFF && size >= 11 && report) {
+    MESS_print(IMG_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block));
+    MESS_print(IMG_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 8));
   }
-  return in.skip_sub_blocks();
+  return size == 0 || in.skip_sub_blocks();
 }
 
 int GIF_load_file(const char *who, const char *name, size_t max, std::vector<unsigned char> *bytes) {

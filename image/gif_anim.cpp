@@ -55,7 +55,7 @@ Survey survey(GifByteReader in, const GifScreen &screen) {
   unsigned char c;
   while (in.get(&c) && c != ';') {
     if (c == '!') {
-      if (!in.get(&c) || !in.skip_sub_blocks()) break;
+      if (!GIF_read_extension(in, nullptr, false)) break;
     } else if (c == ',') {
       ImageDesc d;
       if (!read_descriptor(in, &d)) break;
@@ -95,9 +95,11 @@ class Canvas {
     return true;
   }
 
+  // The part of an image on the screen; all zero when there is none.
   Rect clip(const ImageDesc &d) const {
-    return {std::max(d.left, 0), std::max(d.top, 0), std::min(d.left + d.width, width_),
-            std::min(d.top + d.height, height_)};
+    Rect r{std::max(d.left, 0), std::max(d.top, 0), std::min(d.left + d.width, width_),
+           std::min(d.top + d.height, height_)};
+    return r.empty() ? Rect() : r;
   }
 
   // What the previous image's disposal asks for, before the next is drawn.
@@ -290,7 +292,7 @@ int GIF_read_frames(const char *name, int max_frames, GifFrameSink sink, void *u
   unsigned char c;
   while (!stop && in.get(&c) && c != ';') {
     if (c == '!') {
-      GIF_read_extension(in, &control);
+      GIF_read_extension(in, &control, true);
       continue;
     }
     if (c != ',') continue;
@@ -309,7 +311,7 @@ int GIF_read_frames(const char *name, int max_frames, GifFrameSink sink, void *u
     size_t produced = 0;
     LzwResult result = decode(in, d, &codes, &decoded, &produced);
     if (!r.empty()) canvas.draw(decoded, produced, d, r, control.transparent);
-    if (image >= first && canvas.deliver(sink, clamp_delay(control.delay, image), user, &stop)) delivered++;
+    if (image >= first && delivered < max_frames && canvas.deliver(sink, clamp_delay(control.delay, image), user, &stop)) delivered++;
     if (result == LzwResult::kCorrupt) {
       MESS_print(IMG_ERR, "%s: Corrupt LZW data in image %d; the frames after it are dropped\n", kWho, image);
       break;

@@ -24,6 +24,7 @@ class GifByteReader {
     p_ += n;
     return true;
   }
+  void skip_to_end() { p_ = end_; }
   // The next n bytes without copying them; nullptr when fewer are left.
   const unsigned char *take(size_t n) {
     if (static_cast<size_t>(end_ - p_) < n) return nullptr;
@@ -71,10 +72,11 @@ struct GifControl {
   int transparent = -1;  // index, -1 none
 };
 
-// Reads an extension after its '!' introducer, reporting the graphic
-// control and application extensions at the debug class; a graphic
-// control extension fills control. false when the file ends inside it.
-bool GIF_read_extension(GifByteReader &in, GifControl *control);
+// Reads an extension after its '!' introducer: a label and sub-blocks.
+// A graphic control extension fills control (when given); with report the
+// graphic control and application extensions are shown at the debug
+// class. false when the file ends inside it.
+bool GIF_read_extension(GifByteReader &in, GifControl *control, bool report);
 
 // The logical screen and what precedes it.
 struct GifScreen {

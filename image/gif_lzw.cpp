@@ -52,11 +52,12 @@ class BitReader {
 };
 
 // The single-pixel strings, with room for a 16-byte load past the last.
+// Code sizes above 8 have roots beyond 255; their pixels keep the low byte.
 struct RootBytes {
-  unsigned char b[256 + 16];
+  unsigned char b[kMaxCodes + 16];
   RootBytes() {
-    for (int i = 0; i < 256; i++) b[i] = static_cast<unsigned char>(i);
-    std::memset(b + 256, 0, 16);
+    for (int i = 0; i < kMaxCodes; i++) b[i] = static_cast<unsigned char>(i);
+    std::memset(b + kMaxCodes, 0, 16);
   }
 };
 

@@ -42,6 +42,16 @@ int GIF_read_frames(const char *name, int max_frames, GifFrameSink sink, void *u
 // reduced to 256. 1 ok, 0 failure.
 int GIF_write_frames(const char *name, const ImageRecord *frames, const int *delays_cs, int count);
 
+// Supplies frame index of an animation being written: fills img (an
+// initialised record that the writer frees after use, e.g. by gget_image)
+// and *delay_cs; 1 ok, 0 when the frame cannot be had (the writing then
+// fails). Each frame is asked for twice, for its colours and to write it,
+// so that no more than one frame is held at a time.
+using GifFrameSource = int (*)(int index, ImageRecord *img, int *delay_cs, void *user);
+
+// GIF_write_frames for count frames from a source.
+int GIF_write_frame_source(const char *name, int count, GifFrameSource source, void *user);
+
 int GIF_interlace(int on);    // "gif_inter" / "gif_norm"
 int GIF_transparent(int on);  // "gif_trans": the background colour becomes transparent
 

@@ -348,52 +348,80 @@ class AnimationWriter {
   std::vector<unsigned char> unchanged_;  // 1 where a pixel may be transparent
 };
 
-bool check_frames(const ImageRecord *frames, int count) {
-  if (frames == nullptr || count < 1) {
-    MESS_print(IMG_ERR, "%s: No frames to write\n", kWho);
+bool check_frame(const ImageRecord *f, int i, int width, int height) {
+  if (f == nullptr || !IMG_check_layout(f)) {
+    MESS_print(IMG_ERR, "%s: Frame %d has no pixels to write\n", kWho, i);
     return false;
   }
-  const ImageRecord &first = frames[0];
-  for (int i = 0; i < count; i++) {
-    const ImageRecord &f = frames[i];
-    if (!IMG_check_layout(&f)) {
-      MESS_print(IMG_ERR, "%s: Frame %d has no pixels to write (%d x %d, %d bits per pixel)\n", kWho, i, f.width,
-                 f.height, f.bits_per_pixel);
-      return false;
-    }
-    if (f.width != first.width || f.height != first.height) {
-      MESS_print(IMG_ERR, "%s: Frame %d is %d x %d, not %d x %d as the first\n", kWho, i, f.width, f.height,
-                 first.width, first.height);
-      return false;
-    }
+  if (f->width != width || f->height != height) {
+    MESS_print(IMG_ERR, "%s: Frame %d is %d x %d, not %d x %d as the first\n", kWho, i, f->width, f->height, width,
+               height);
+    return false;
   }
-  if (first.width > kMaxSide || first.height > kMaxSide) {
-    MESS_print(IMG_ERR, "%s: Frames of %d x %d are too large for GIF\n", kWho, first.width, first.height);
+  if (width > kMaxSide || height > kMaxSide) {
+    MESS_print(IMG_ERR, "%s: Frames of %d x %d are too large for GIF\n", kWho, width, height);
     return false;
   }
   return true;
 }
 
-}  // namespace
+// Frames from an array.
+struct ArrayFeed {
+  const ImageRecord *frames;
+  const int *delays;
+  const ImageRecord *get(int i, int *delay) {
+    *delay = delays != nullptr ? delays[i] : 0;
+    return &frames[i];
+  }
+  void release() {}
+};
 
-int GIF_write_frames(const char *name, const ImageRecord *frames, const int *delays_cs, int count) {
-  if (!check_frames(frames, count)) return 0;
-  const int width = frames[0].width, height = frames[0].height;
+// Frames from a source, one record at a time.
+struct SourceFeed {
+  GifFrameSource source;
+  void *user;
+  ImageRecord img;
+  SourceFeed(GifFrameSource s, void *u) : source(s), user(u) { IMG_init(&img); }
+  ~SourceFeed() { IMG_free(&img); }
+  const ImageRecord *get(int i, int *delay) {
+    IMG_free(&img);
+    IMG_init(&img);
+    *delay = 0;
+    return source(i, &img, delay, user) == 1 ? &img : nullptr;
+  }
+  void release() { IMG_free(&img); }
+};
+
+// Two passes over the frames: their colours, to choose the tables, then
+// the frames themselves.
+template <typename Feed>
+int write_animation(const char *name, int count, Feed &feed) {
+  if (count < 1) {
+    MESS_print(IMG_ERR, "%s: No frames to write\n", kWho);
+    return 0;
+  }
+  int delay = 0, width = 0, height = 0;
   std::vector<Rgb> pixels;
   ColorTable global;
   bool shared = true;
-  for (int i = 0; i < count && shared; i++) {
-    frame_colors(frames[i], &pixels);
-    shared = collect(pixels, &global);
+  for (int i = 0; i < count && (shared || i == 0); i++) {
+    const ImageRecord *f = feed.get(i, &delay);
+    if (i == 0 && f != nullptr) width = f->width, height = f->height;
+    if (!check_frame(f, i, width, height)) return 0;
+    frame_colors(*f, &pixels);
+    feed.release();
+    shared = shared && collect(pixels, &global);
   }
   std::vector<unsigned char> out;
   put_header(&out, width, height, shared ? &global : nullptr);
   AnimationWriter writer(width, height, &out);
   if (shared) writer.set_global(global);
   for (int i = 0; i < count; i++) {
-    frame_colors(frames[i], &pixels);
-    int delay = delays_cs != nullptr ? std::clamp(delays_cs[i], 0, kMaxDelay) : 0;
-    writer.frame(&pixels, delay);
+    const ImageRecord *f = feed.get(i, &delay);
+    if (!check_frame(f, i, width, height)) return 0;
+    frame_colors(*f, &pixels);
+    feed.release();
+    writer.frame(&pixels, std::clamp(delay, 0, kMaxDelay));
   }
   out.push_back(';');
 
@@ -407,4 +435,18 @@ int GIF_write_frames(const char *name, const ImageRecord *frames, const int *del
     return 0;
   }
   return 1;
+}
+
+}  // namespace
+
+int GIF_write_frames(const char *name, const ImageRecord *frames, const int *delays_cs, int count) {
+  if (frames == nullptr) count = 0;
+  ArrayFeed feed{frames, delays_cs};
+  return write_animation(name, count, feed);
+}
+
+int GIF_write_frame_source(const char *name, int count, GifFrameSource source, void *user) {
+  if (source == nullptr) count = 0;
+  SourceFeed feed(source, user);
+  return write_animation(name, count, feed);
 }

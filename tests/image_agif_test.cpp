@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -219,6 +221,30 @@ TEST_F(AnimatedGifTest, ExportedLoopDecodesToTheFramesAndDelaysGiven) {
   ASSERT_EQ(GIF_write_frames(path.c_str(), records.data(), delays, 6), 1);
   const std::string bytes = read_bytes(path);
   EXPECT_NE(bytes.find("NETSCAPE2.0\x03\x01\x00\x00", 0, 15), std::string::npos) << "loops for ever";
+  // Frame by frame from a source (as from grabs): the same file.
+  struct Source {
+    std::vector<Record> *records;
+    const int *delays;
+    int asked = 0;
+  } source{&records, delays};
+  const std::string streamed = dir_ / "streamed.gif";
+  ASSERT_EQ(GIF_write_frame_source(streamed.c_str(), 6,
+                                   [](int i, ImageRecord *img, int *delay, void *user) {
+                                     auto *s = static_cast<Source *>(user);
+                                     const ImageRecord &r = (*s->records)[i];
+                                     *img = r;  // a copy of the arrays, which the writer frees
+                                     const size_t n = static_cast<size_t>(r.bytes_per_line) * r.height;
+                                     img->data = static_cast<unsigned char *>(std::malloc(n));
+                                     std::memcpy(img->data, r.data, n);
+                                     img->colors = static_cast<ImageColor *>(std::malloc(sizeof(ImageColor) * (r.num_colors + 1)));
+                                     std::memcpy(img->colors, r.colors, sizeof(ImageColor) * r.num_colors);
+                                     *delay = s->delays[i], s->asked++;
+                                     return 1;
+                                   },
+                                   &source),
+            1);
+  EXPECT_EQ(read_bytes(streamed), bytes);
+  EXPECT_EQ(source.asked, 12) << "each frame twice";
   const MagickFrames magick = magick_frames(path);
   const Frames ours = read_frames(path);
   ASSERT_EQ(magick.delays.size(), 6u);

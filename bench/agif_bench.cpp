@@ -206,7 +206,6 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "agif_bench: could not write the loop (is gifsicle installed?)\n");
     return 1;
   }
-  if (std::getenv("AGIF_KEEP")) std::system(("cp " + f.ours + " " + f.theirs + " /tmp/").c_str());
   if (!same_frames()) {
     std::fprintf(stderr, "agif_bench: our file and gifsicle's show different frames\n");
     return 1;

@@ -264,7 +264,7 @@ struct Worst {
 };
 
 void print_worst(const char *what, const Worst &w, double target) {
-  std::printf("worst %s ratio: %.3f (%s), target %.2f %s\n", what, w.value, w.file.c_str(), target,
+  std::printf("worst %s ratio: %.4f (%s), target %.2f %s\n", what, w.value, w.file.c_str(), target,
               w.value <= target ? "ok" : "MISSED");
 }
 

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "image/gif_blocks.h"
 #include "image/gif_lzw.h"
 #include "util/files.h"
 #include "util/mess.h"
@@ -15,6 +18,10 @@ namespace {
 struct GifState {
   int use_inter = 0;
   int trans = 0;
+  // Kept between pictures so that coding touches no fresh memory.
+  std::vector<unsigned char> out;
+  std::vector<unsigned char> file;
+  std::vector<unsigned char> codes;
 };
 
 GifState &state() {
@@ -24,192 +31,22 @@ GifState &state() {
 
 constexpr int kMaxLzwCodeSize = 11;  // the clear and end codes must fit the 4096-entry table
 constexpr size_t kQueryBytes = 64 * 1024;
+constexpr size_t kKeptOutput = size_t{8} << 20;
 
 // ---- Reading ---------------------------------------------------------------
 
-// A cursor over the bytes of a file held in memory.
-class ByteReader {
- public:
-  ByteReader(const unsigned char *p, size_t n) : p_(p), end_(p + n) {}
-  bool get(unsigned char *c) {
-    if (p_ >= end_) return false;
-    *c = *p_++;
-    return true;
-  }
-  bool read(unsigned char *dst, size_t n) {
-    if (static_cast<size_t>(end_ - p_) < n) return false;
-    std::memcpy(dst, p_, n);
-    p_ += n;
-    return true;
-  }
-  // Steps over a chain of sub-blocks up to and including the empty one.
-  void skip_sub_blocks() {
-    unsigned char size;
-    while (get(&size) && size != 0) p_ += std::min<size_t>(size, end_ - p_);
-  }
-  // Gathers the data of a chain of sub-blocks into one run of bytes.
-  void gather_sub_blocks(std::vector<unsigned char> *out) {
-    unsigned char size;
-    while (get(&size) && size != 0) {
-      size_t n = std::min<size_t>(size, end_ - p_);
-      out->insert(out->end(), p_, p_ + n);
-      p_ += n;
-    }
-  }
-  bool at_end() const { return p_ >= end_; }
+int read_image(GifByteReader &in, ImageRecord *img);
+bool read_color_table(GifByteReader &in, int count, ImageRecord *img);
 
- private:
-  const unsigned char *p_;
-  const unsigned char *end_;
-};
-
-int le16(const unsigned char *b) { return b[0] | (b[1] << 8); }
-
-bool read_color_table(ByteReader &in, int count, ImageRecord *img) {
-  std::vector<unsigned char> rgb(static_cast<size_t>(count) * 3);
-  if (!in.read(rgb.data(), rgb.size())) return false;
-  if (IMG_alloc_colors(img, count) == nullptr) return false;
-  for (int i = 0; i < count; i++) {
-    img->colors[i] = {rgb[3 * i] / 255.0f, rgb[3 * i + 1] / 255.0f, rgb[3 * i + 2] / 255.0f};
-  }
-  MESS_print(MESS_DEBUG, "color table size: %d\n", count);
-  return true;
-}
-
-void report_graphic_control(const unsigned char block[4]) {
-  int packed = block[0];
-  int delay = le16(block + 1);
-  MESS_print(MESS_DEBUG, "Disposal method: %d\n", (packed >> 2) & 7);
-  MESS_print(MESS_DEBUG, "User input: %d\n", (packed >> 1) & 1);
-  MESS_print(MESS_DEBUG, "Transparency: %d\n", packed & 1);
-  MESS_print(MESS_DEBUG, "Delay time: %d %.2f\n", delay, delay / 100.0);
-  MESS_print(MESS_DEBUG, "Transparent color index: %d\n", block[3]);
-}
-
-// Every extension is a label and a chain of sub-blocks; only two are worth
-// reporting, none changes the image.
-void read_extension(ByteReader &in) {
-  unsigned char label;
-  if (!in.get(&label)) return;
-  unsigned char block[12];
-  if (label == 0xF9 && in.read(block, 5)) {
-    if (block[0] >= 4) report_graphic_control(block + 1);
-    if (block[0] > 4) {
-      std::vector<unsigned char> rest(block[0] - 4);
-      in.read(rest.data(), rest.size());
-    }
-  } else if (label == 0xFF && in.read(block, 12)) {
-    MESS_print(MESS_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block + 1));
-    MESS_print(MESS_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 9));
-  }
-  in.skip_sub_blocks();
-}
-
-// Copies the decoded rows (in stream order) to their places in the record,
-// clipped to the record.
-void place_rows(const unsigned char *decoded, int w, int h, bool interlaced, ImageRecord *img) {
-  size_t n = std::min(w, img->bytes_per_line);
-  size_t stream_row = 0;
-  for (int row : LZW_row_order(h, interlaced)) {
-    if (row < img->height) {
-      std::memcpy(img->data + static_cast<size_t>(row) * img->bytes_per_line, decoded + stream_row * w, n);
-    }
-    stream_row++;
-  }
-}
-
-int read_image(ByteReader &in, ImageRecord *img) {
-  unsigned char desc[9];
-  if (!in.read(desc, 9)) {
-    MESS_print(MESS_WARN, "GIF_read: Truncated image descriptor\n");
-    return 1;
-  }
-  int w = le16(desc + 4), h = le16(desc + 6), packed = desc[8];
-  MESS_print(MESS_DEBUG, "X: %3d Y: %3d W: %3d H: %3d\n", le16(desc), le16(desc + 2), w, h);
-  if (packed & 0x80) {
-    int count = 1 << ((packed & 7) + 1);
-    if (!read_color_table(in, count, img)) {
-      MESS_print(MESS_WARN, "GIF_read: Truncated local color table\n");
-      return 0;
-    }
-  }
-  unsigned char code_size;
-  if (!in.get(&code_size)) return 1;
-  if (code_size < 1 || code_size > kMaxLzwCodeSize) {
-    MESS_print(MESS_WARN, "GIF_read: Invalid LZW code size: %d\n", code_size);
-    return 0;
-  }
-  std::vector<unsigned char> codes;
-  in.gather_sub_blocks(&codes);
-  if (w == 0 || h == 0) return 1;
-
-  bool interlaced = (packed & 0x40) != 0;
-  size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
-  LzwResult result;
-  if (!interlaced && w == img->bytes_per_line) {
-    // The common case decodes straight into the record.
-    size_t fit = static_cast<size_t>(std::min(h, img->height)) * w;
-    result = LZW_decode(codes.data(), codes.size(), code_size, img->data, fit);
-  } else {
-    if (pixels > IMG_get_max_bytes()) {
-      MESS_print(MESS_WARN, "GIF_read: Image too large: %d x %d\n", w, h);
-      return 0;
-    }
-    std::vector<unsigned char> decoded(pixels);
-    result = LZW_decode(codes.data(), codes.size(), code_size, decoded.data(), pixels);
-    place_rows(decoded.data(), w, h, interlaced, img);
-  }
-  switch (result) {
-    case LzwResult::kCorrupt: MESS_print(MESS_WARN, "GIF_read: Corrupt LZW data\n"); return 0;
-    case LzwResult::kTableFull: MESS_print(MESS_WARN, "GIF_read: LZW table overflow\n"); return 0;
-    case LzwResult::kTruncated: MESS_print(MESS_WARN, "GIF_read: Image data ends early\n"); return 1;
-    default: return 1;
-  }
-}
-
-}  // namespace
-
-int GIF_read(const char *name, ImageRecord *img, int query) {
-  std::vector<unsigned char> file;
-  {
-    ImgStream f(FILE_open(name, "rb"));
-    if (!f) {
-      MESS_print(MESS_WARN, "GIF_read: Unable to open file\n");
-      return 0;
-    }
-    // LZW can grow data by half at worst, so a larger file cannot be a
-    // picture within the pixel limit; what is past this is ignored. A query
-    // needs no more than a comment line and the screen descriptor.
-    IMG_slurp(f.get(), &file, query == 1 ? kQueryBytes : IMG_get_max_bytes() * 2 + 4096);
-  }
-  ByteReader in(file.data(), file.size());
-
-  unsigned char sig[3] = {0, 0, 0};
-  in.read(sig, 3);
-  if (std::memcmp(sig, "** ", 3) == 0) {
-    unsigned char c = 0;
-    while (in.get(&c) && c != '\n') {
-    }
-    std::memset(sig, 0, 3);
-    in.read(sig, 3);
-  }
-  if (std::memcmp(sig, "GIF", 3) != 0) {
-    MESS_print(MESS_WARN, "GIF_read: Not a GIF file\n");
-    return 0;
-  }
-  unsigned char screen[10];  // version and logical screen descriptor
-  if (!in.read(screen, 10)) {
-    MESS_print(MESS_WARN, "GIF_read: Truncated GIF header\n");
-    return 0;
-  }
-  int packed = screen[7];
-  img->width = le16(screen + 3);
-  img->height = le16(screen + 5);
+// The record of the screen and its first image.
+int read_picture(GifByteReader &in, const GifScreen &screen, ImageRecord *img, int query) {
+  img->width = screen.width;
+  img->height = screen.height;
   img->depth = 8;
   img->bits_per_pixel = 8;
   img->bytes_per_line = img->width;
   img->color_type = 1;
-  img->num_colors = (packed & 0x80) ? 1 << ((packed & 7) + 1) : 0;
+  img->num_colors = screen.global_count;
   IMG_set_info(img, "GIF");
   MESS_print(MESS_DEBUG, "type: %s\n", img->info);
   IMG_log_fields(img);
@@ -226,9 +63,179 @@ int GIF_read(const char *name, ImageRecord *img, int query) {
   unsigned char c;
   while (in.get(&c)) {
     if (c == ',') return read_image(in, img);
-    if (c == '!') read_extension(in);
+    if (c == '!') GIF_read_extension(in, nullptr, true);
   }
   return 1;
+}
+
+void report_graphic_control(const GifControl &c, int packed) {
+  MESS_print(MESS_DEBUG, "Disposal method: %d\n", c.disposal);
+  MESS_print(MESS_DEBUG, "User input: %d\n", (packed >> 1) & 1);
+  MESS_print(MESS_DEBUG, "Transparency: %d\n", packed & 1);
+  MESS_print(MESS_DEBUG, "Delay time: %d %.2f\n", c.delay, c.delay / 100.0);
+  MESS_print(MESS_DEBUG, "Transparent color index: %d\n", c.transparent);
+}
+
+bool read_color_table(GifByteReader &in, int count, ImageRecord *img) {
+  const unsigned char *rgb = in.take(static_cast<size_t>(count) * 3);
+  if (rgb == nullptr) return false;
+  if (IMG_alloc_colors(img, count) == nullptr) return false;
+  for (int i = 0; i < count; i++) {
+    img->colors[i] = {rgb[3 * i] / 255.0f, rgb[3 * i + 1] / 255.0f, rgb[3 * i + 2] / 255.0f};
+  }
+  MESS_print(MESS_DEBUG, "color table size: %d\n", count);
+  return true;
+}
+
+// Copies the decoded rows (in stream order) to their places in the record,
+// clipped to the record.
+void place_rows(const unsigned char *decoded, int w, int h, bool interlaced, ImageRecord *img) {
+  size_t n = std::min(w, img->bytes_per_line);
+  size_t stream_row = 0;
+  for (int row : LZW_row_order(h, interlaced)) {
+    if (row < img->height) {
+      std::memcpy(img->data + static_cast<size_t>(row) * img->bytes_per_line, decoded + stream_row * w, n);
+    }
+    stream_row++;
+  }
+}
+
+int read_image(GifByteReader &in, ImageRecord *img) {
+  unsigned char desc[9];
+  if (!in.read(desc, 9)) {
+    MESS_print(MESS_WARN, "GIF_read: Truncated image descriptor\n");
+    return 1;
+  }
+  int w = GIF_le16(desc + 4), h = GIF_le16(desc + 6), packed = desc[8];
+  MESS_print(MESS_DEBUG, "X: %3d Y: %3d W: %3d H: %3d\n", GIF_le16(desc), GIF_le16(desc + 2), w, h);
+  if (packed & 0x80) {
+    int count = 1 << ((packed & 7) + 1);
+    if (!read_color_table(in, count, img)) {
+      MESS_print(MESS_WARN, "GIF_read: Truncated local color table\n");
+      return 0;
+    }
+  }
+  bool interlaced = (packed & 0x40) != 0;
+  size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+  std::vector<unsigned char> &codes = state().codes;
+  LzwResult result;
+  if (!interlaced && w == img->bytes_per_line) {
+    // The common case decodes straight into the record.
+    size_t fit = static_cast<size_t>(std::min(h, img->height)) * w;
+    result = GIF_decode_image("GIF_read", in, img->data, fit, nullptr, &codes);
+  } else {
+    if (pixels > IMG_get_max_bytes()) {
+      MESS_print(MESS_WARN, "GIF_read: Image too large: %d x %d\n", w, h);
+      return 0;
+    }
+    std::vector<unsigned char> decoded(pixels);
+    result = GIF_decode_image("GIF_read", in, decoded.data(), pixels, nullptr, &codes);
+    place_rows(decoded.data(), w, h, interlaced, img);
+  }
+  if (codes.capacity() > kKeptOutput) std::vector<unsigned char>().swap(codes);
+  switch (result) {
+    case LzwResult::kCorrupt: return 0;
+    case LzwResult::kTableFull: MESS_print(MESS_WARN, "GIF_read: LZW table overflow\n"); return 0;
+    case LzwResult::kTruncated: MESS_print(MESS_WARN, "GIF_read: Image data ends early\n"); return 1;
+    default: return 1;
+  }
+}
+
+}  // namespace
+
+bool GIF_read_extension(GifByteReader &in, GifControl *control, bool report) {
+  unsigned char label, size;
+  if (!in.get(&label) || !in.get(&size)) return false;
+  const unsigned char *block = in.take(size);
+  if (block == nullptr) return in.skip_to_end(), false;
+  if (label == 0xF9 && size >= 4) {
+    GifControl c;
+    c.disposal = (block[0] >> 2) & 7;
+    c.delay = GIF_le16(block + 1);
+    c.transparent = (block[0] & 1) ? block[3] : -1;
+    if (report) report_graphic_control(c, block[0]);
+    if (control != nullptr) *control = c;
+  } else if (label == 0xFF && size >= 11 && report) {
+    MESS_print(MESS_DEBUG, "Application identifier: %8.8s\n", reinterpret_cast<const char *>(block));
+    MESS_print(MESS_DEBUG, "Application authentication: %3.3s\n", reinterpret_cast<const char *>(block + 8));
+  }
+  return size == 0 || in.skip_sub_blocks();
+}
+
+int GIF_load_file(const char *who, const char *name, size_t max, std::vector<unsigned char> *bytes) {
+  ImgStream f(FILE_open(name, "rb"));
+  if (!f) {
+    MESS_print(MESS_WARN, "%s: Unable to open file\n", who);
+    return 0;
+  }
+  // A plain file is read in one go at its size; pipes and streams by parts.
+  struct stat st {};
+  if (fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      static_cast<unsigned long long>(st.st_size) <= max) {
+    std::setvbuf(f.get(), nullptr, _IONBF, 0);  // one read straight into the buffer
+    bytes->resize(static_cast<size_t>(st.st_size));
+    bytes->resize(std::fread(bytes->data(), 1, bytes->size(), f.get()));
+    return 1;
+  }
+  IMG_slurp(f.get(), bytes, max);
+  return 1;
+}
+
+int GIF_read_screen(const char *who, GifByteReader &in, GifScreen *screen) {
+  unsigned char sig[3] = {0, 0, 0};
+  in.read(sig, 3);
+  if (std::memcmp(sig, "** ", 3) == 0) {
+    unsigned char c = 0;
+    while (in.get(&c) && c != '\n') {
+    }
+    std::memset(sig, 0, 3);
+    in.read(sig, 3);
+  }
+  if (std::memcmp(sig, "GIF", 3) != 0) {
+    MESS_print(MESS_WARN, "%s: Not a GIF file\n", who);
+    return 0;
+  }
+  unsigned char head[10];  // version and logical screen descriptor
+  if (!in.read(head, 10)) {
+    MESS_print(MESS_WARN, "%s: Truncated GIF header\n", who);
+    return 0;
+  }
+  int packed = head[7];
+  screen->width = GIF_le16(head + 3);
+  screen->height = GIF_le16(head + 5);
+  screen->background = head[8];
+  screen->global_count = (packed & 0x80) ? 1 << ((packed & 7) + 1) : 0;
+  screen->global = nullptr;
+  return 1;
+}
+
+LzwResult GIF_decode_image(const char *who, GifByteReader &in, unsigned char *out, size_t out_len, size_t *produced,
+                           std::vector<unsigned char> *codes) {
+  if (produced != nullptr) *produced = 0;
+  unsigned char code_size;
+  if (!in.get(&code_size)) return LzwResult::kTruncated;
+  if (code_size < 1 || code_size > kMaxLzwCodeSize) {
+    MESS_print(MESS_WARN, "%s: Invalid LZW code size: %d\n", who, code_size);
+    return LzwResult::kCorrupt;
+  }
+  in.gather_sub_blocks(codes);
+  if (out_len == 0) return LzwResult::kEndCode;
+  LzwResult result = LZW_decode(codes->data(), codes->size(), code_size, out, out_len, produced);
+  if (result == LzwResult::kCorrupt) MESS_print(MESS_WARN, "%s: Corrupt LZW data\n", who);
+  return result;
+}
+
+int GIF_read(const char *name, ImageRecord *img, int query) {
+  std::vector<unsigned char> &file = state().file;
+  // LZW can grow data by half at worst, so a larger file cannot be a
+  // picture within the pixel limit; what is past this is ignored. A query
+  // needs no more than a comment line and the screen descriptor.
+  if (!GIF_load_file("GIF_read", name, query == 1 ? kQueryBytes : IMG_get_max_bytes() * 2 + 4096, &file)) return 0;
+  GifByteReader in(file.data(), file.size());
+  GifScreen screen;
+  int ok = GIF_read_screen("GIF_read", in, &screen) && read_picture(in, screen, img, query);
+  if (file.capacity() > kKeptOutput) std::vector<unsigned char>().swap(file);
+  return ok;
 }
 
 // ---- Palette reduction -------------------------------------------------------
@@ -508,8 +515,8 @@ int GIF_write(const char *name, ImageRecord *img) {
   MESS_print(MESS_DEBUG, "num_color+: %d\n", 1 << n);
   MESS_print(MESS_DEBUG, "code_size: %d\n", code_size);
 
-  std::vector<unsigned char> out;
-  out.reserve(static_cast<size_t>(img->width) * img->height / 2 + 1024);
+  std::vector<unsigned char> &out = state().out;
+  out.clear();
   put_header(&out, img, pal, n);
   if (state().trans) put_transparency(&out, transparent_entry(img, pal));
   put_image_descriptor(&out, img, code_size);
@@ -517,7 +524,9 @@ int GIF_write(const char *name, ImageRecord *img) {
   out.push_back(0);  // block terminator
   out.push_back(';');
 
-  if (std::fwrite(out.data(), 1, out.size(), f.get()) != out.size()) {
+  bool written = std::fwrite(out.data(), 1, out.size(), f.get()) == out.size();
+  if (out.capacity() > kKeptOutput) std::vector<unsigned char>().swap(out);
+  if (!written) {
     MESS_print(MESS_WARN, "GIF_write: Unable to write GIF file\n");
     return 0;
   }

@@ -1,0 +1,68 @@
+// What the drawing areas (lines, markers, fill areas, text) share, for the
+// kernel's own sources: the checks of their attribute setters, the hand-on
+// of a changed attribute to the cache and the driver, and the conversion of
+// world points to X points. The X window and pixmap rows of the driver table
+// draw through the *_x11 entries declared here; each area defines its own.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <array>
+#include <vector>
+
+// Widths and sizes above these are refused like negative ones: nobody
+// draws with them, and the X server would take seconds over every stroke.
+constexpr float GKS_WIDTH_MAX = 100.0f;  // line, marker and text widths, in pixels
+constexpr int GKS_POINTS_MAX = 1000000;  // points of one polyline, fill area or marker call
+
+// The checks of a colour setter: the kernel is open, the index valid, the
+// print-only pens become index 1 on the X kinds, and the index has a pixel
+// (the pens need none on a file). Returns 0 with *ci the index to use, or
+// -1 after a report under routine.
+int gdraw_check_colr(const char *routine, int *ci);
+// A float attribute from 0 to max, and a number: else "invalid <what>: %f\n"
+// under routine, and false.
+bool gdraw_check_range(const char *routine, const char *what, float value, float max);
+// A changed attribute (object code, value and data as the cache keeps
+// them): a metafile writes it through its driver; every other kind records
+// it in the object cache and its driver applies it.
+int gdraw_attribute(int code, int value, int size, const void *data);
+
+// A device coordinate as an X coordinate: rounded to the nearest pixel
+// (truncating x + 0.5); the conversions clamp to +-30000, and a
+// not-a-number lands on the lower clamp rather than anywhere.
+short gdraw_xcoord(float device);
+XPoint gdraw_xpoint(float world_x, float world_y);
+// The X pixel of a colour index; the screen's white one while the index
+// has none yet (as the contexts start).
+unsigned long gdraw_pixel(int ci);
+unsigned long gdraw_black();
+// Creates the context on a drawable (mode 0, once) and sets it up for
+// modes 0 and 1: clipped to the viewport, white on black.
+void gdraw_init_gc(GC *gc, Drawable on, int mode);
+
+// Room for the X points of one primitive: ten on the stack, more on the
+// heap. data() is nullptr when the heap refused the room.
+class XPointBuffer {
+ public:
+  explicit XPointBuffer(int count);
+  XPoint *data() { return failed_ ? nullptr : heap_.empty() ? stack_.data() : heap_.data(); }
+
+ private:
+  std::array<XPoint, 10> stack_;
+  std::vector<XPoint> heap_;
+  bool failed_ = false;
+};
+
+// The drawing entries of the X rows: world points of the current
+// transformation into the draw window (frame pixmap or base window).
+int gline_x11(int count, const float *pts);            // gks_line.cpp
+int gmark_x11(int count, const float *pts);            // gks_mark.cpp
+int gfill_x11(int count, const float *pts);            // gks_fill.cpp
+int gtext_x11(const float pos[2], const char *string);  // gks_text.cpp
+// A changed attribute on its context; routed by the object code to the area.
+int gattr_x11(int code, int value, const void *data);
+int gline_x11_attribute(int code, int value, const void *data);
+int gmark_x11_attribute(int code, int value, const void *data);
+int gfill_x11_attribute(int code, int value, const void *data);
+int gtext_x11_attribute(int code, int value, const void *data);

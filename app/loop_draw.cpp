@@ -20,7 +20,7 @@ namespace {
 // floats lose whole units there.
 constexpr float kPointMax = 1.0e9f;
 
-constexpr float kOpenTextHeight = 10.0f;  // pixels, at transformation 0
+constexpr float kOpenTextHeight = 10.0f;                // pixels, at transformation 0
 constexpr int kOpenAlignHoriz = 2, kOpenAlignVert = 3;  // centred on the half line
 
 struct Point {
@@ -90,43 +90,45 @@ float number(const std::string &value) { return static_cast<float>(std::strtod(v
 
 // ---------------------------------------------------------------------------
 // Attribute rows: the attribute word's leading letters, what the value does
-// and the reply. A value the row cannot use is answered as an invalid row.
+// and the reply. A row that can only use some values says which; others
+// are answered as an invalid row.
+
+using Value = const std::string &;
 
 struct AttributeRow {
   const char *prefix;
-  bool (*apply)(const std::string &value);
+  void (*apply)(Value value);
   const char *reply;
+  bool (*usable)(Value value) = nullptr;
 };
 
 template <size_t N>
 int run_attribute(const AttributeRow (&rows)[N], const Command &c, const Words &v) {
   for (const AttributeRow &row : rows) {
     if (!begins_with(v[1], row.prefix)) continue;
-    if (!row.apply(v[2])) return invalid_set_text(c);
+    if (row.usable && !row.usable(v[2])) return invalid_set_text(c);
+    row.apply(v[2]);
     return LOOP_reply(c.sender, MQ_LAST_LINE, row.reply, v[2].c_str());
   }
   return invalid_set_text(c);
 }
 
-bool is_background_word(const std::string &name) {
-  return is_word(name, "none") || is_word(name, "off") || is_word(name, "back");
-}
+bool is_background_word(Value name) { return is_word(name, "none") || is_word(name, "off") || is_word(name, "back"); }
 
 // A colour name or number through the colour table. A name the table does
 // not know would give the background colour (-1) and draw invisibly: it is
 // reported and the colour in force kept.
-bool set_colour(int (*setter)(int), const std::string &name) {
+void set_colour(int (*setter)(int), Value name) {
   const int ci = CLR_get_ind(name.c_str());
   if (ci == CLR_NONE && !is_background_word(name)) {
     MESS_print(MESS_WARN, "LOOP_process: unknown color: %s\n", name.c_str());
-    return true;
+    return;
   }
   setter(ci);
-  return true;
 }
 
 // Whole words, case-sensitive; anything else is read as a number.
-int line_style(const std::string &value) {
+int line_style(Value value) {
   struct Style {
     const char *word;
     int type;
@@ -138,15 +140,15 @@ int line_style(const std::string &value) {
 }
 
 // Leading letters, any case, tested in this order ("tri" before "itri").
-int marker_style(const std::string &value) {
+int marker_style(Value value) {
   struct Style {
     const char *prefix;
     int type;
   };
   static const Style kStyles[] = {
-      {"pnt", GKS_MARK_DOT},       {"plus", GKS_MARK_PLUS},     {"star", GKS_MARK_STAR}, {"crcl", GKS_MARK_CIRCLE},
-      {"circle", GKS_MARK_CIRCLE}, {"x", GKS_MARK_CROSS},       {"sqr", GKS_MARK_SQUARE}, {"square", GKS_MARK_SQUARE},
-      {"tri", GKS_MARK_TRI},       {"dot", GKS_MARK_POINT},     {"itri", GKS_MARK_ITRI},
+      {"pnt", GKS_MARK_DOT},       {"plus", GKS_MARK_PLUS}, {"star", GKS_MARK_STAR},  {"crcl", GKS_MARK_CIRCLE},
+      {"circle", GKS_MARK_CIRCLE}, {"x", GKS_MARK_CROSS},   {"sqr", GKS_MARK_SQUARE}, {"square", GKS_MARK_SQUARE},
+      {"tri", GKS_MARK_TRI},       {"dot", GKS_MARK_POINT}, {"itri", GKS_MARK_ITRI},
   };
   for (const Style &s : kStyles)
     if (begins_with(value, s.prefix)) return s.type;
@@ -154,62 +156,65 @@ int marker_style(const std::string &value) {
 }
 
 // The first letter gives the horizontal alignment, the second the vertical.
-bool set_alignment(const std::string &value) {
+void set_alignment(Value value) {
   struct Letter {
     char letter;
     int align;
   };
   static const Letter kHoriz[] = {{'C', 2}, {'R', 3}};
   static const Letter kVert[] = {{'U', 1}, {'T', 2}, {'C', 3}, {'B', 4}, {'L', 5}};
-  auto pick = [](const auto &letters, size_t at, const std::string &word, int otherwise) {
-    if (at >= word.size()) return otherwise;
-    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(word[at])));
+  auto pick = [&value](const auto &letters, size_t at, int otherwise) {
+    if (at >= value.size()) return otherwise;
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(value[at])));
     for (const Letter &l : letters)
       if (l.letter == c) return l.align;
     return otherwise;
   };
-  GPH_text_align(pick(kHoriz, 0, value, 1), pick(kVert, 1, value, 4));
-  return true;
+  GPH_text_align(pick(kHoriz, 0, 1), pick(kVert, 1, 4));
 }
 
-bool set_up_vector(const std::string &value) {
+bool is_point_word(Value value) {
   Point p;
-  if (!point_word(value, &p)) return false;
+  return point_word(value, &p);
+}
+
+void set_up_vector(Value value) {
+  Point p;
+  point_word(value, &p);
   const float up[2] = {p.x, p.y};
   gset_char_up_vec(up);
-  return true;
 }
 
-bool set_font(const std::string &value) {
+// The font number of a name or number; the precision stays.
+void set_font(Value value) {
   int err = 0, fontprec[2] = {1, 0};
   ginq_text_fontprec(&err, fontprec);
   fontprec[0] = gget_font_index(value.c_str());
   gset_fontprec(fontprec);
-  return true;
 }
 
 const AttributeRow kLineRows[] = {
-    {"co", [](const std::string &v) { return set_colour(gset_line_colr_ind, v); }, "Line color set to: %s\n"},
-    {"wi", [](const std::string &v) { gset_linewidth(number(v)); return true; }, "Line width set to: %s\n"},
-    {"st", [](const std::string &v) { gset_linetype(line_style(v)); return true; }, "Line style set to: %s\n"},
+    {"co", [](Value v) { set_colour(gset_line_colr_ind, v); }, "Line color set to: %s\n"},
+    {"wi", [](Value v) { gset_linewidth(number(v)); }, "Line width set to: %s\n"},
+    {"st", [](Value v) { gset_linetype(line_style(v)); }, "Line style set to: %s\n"},
 };
 
 const AttributeRow kMarkerRows[] = {
-    {"co", [](const std::string &v) { return set_colour(gset_marker_colr_ind, v); }, "Marker color set to: %s\n"},
-    {"si", [](const std::string &v) { gset_marker_size(number(v)); return true; }, "Marker size set to: %s\n"},
-    {"wi", [](const std::string &v) { gset_marker_width(number(v)); return true; }, "Marker width set to: %s\n"},
-    {"st", [](const std::string &v) { gset_marker_type(marker_style(v)); return true; }, "Marker style set to: %s\n"},
+    {"co", [](Value v) { set_colour(gset_marker_colr_ind, v); }, "Marker color set to: %s\n"},
+    {"si", [](Value v) { gset_marker_size(number(v)); }, "Marker size set to: %s\n"},
+    {"wi", [](Value v) { gset_marker_width(number(v)); }, "Marker width set to: %s\n"},
+    {"st", [](Value v) { gset_marker_type(marker_style(v)); }, "Marker style set to: %s\n"},
 };
 
 const AttributeRow kTextRows[] = {
-    {"co", [](const std::string &v) { return set_colour(gset_text_colr_ind, v); }, "Text color set to: %s\n"},
-    {"ex", [](const std::string &v) { gset_expan(number(v)); return true; }, "Text expansion set to: %s\n"},
-    {"wi", [](const std::string &v) { gset_text_width(number(v)); return true; }, "Text width set to: %s\n"},
-    {"he", [](const std::string &v) { gset_char_ht(number(v)); return true; }, "Text height set to: %s\n"},
-    {"hi", [](const std::string &v) { gset_char_ht(number(v)); return true; }, "Text height set to: %s\n"},
-    {"up", set_up_vector, "Text up vector set to: %s\n"},
+    {"co", [](Value v) { set_colour(gset_text_colr_ind, v); }, "Text color set to: %s\n"},
+    {"ex", [](Value v) { gset_expan(number(v)); }, "Text expansion set to: %s\n"},
+    {"wi", [](Value v) { gset_text_width(number(v)); }, "Text width set to: %s\n"},
+    {"he", [](Value v) { gset_char_ht(number(v)); }, "Text height set to: %s\n"},
+    {"hi", [](Value v) { gset_char_ht(number(v)); }, "Text height set to: %s\n"},
+    {"up", set_up_vector, "Text up vector set to: %s\n", is_point_word},
     {"al", set_alignment, "Text alignment set to: %s\n"},
-    {"sp", [](const std::string &v) { gset_space(number(v)); return true; }, "Text spacing set to: %s\n"},
+    {"sp", [](Value v) { gset_space(number(v)); }, "Text spacing set to: %s\n"},
     {"fo", set_font, "Text font set to: %s\n"},
 };
 

@@ -56,9 +56,9 @@ class XPointBuffer {
 
 // The drawing entries of the X rows: world points of the current
 // transformation into the draw window (frame pixmap or base window).
-int gline_x11(int count, const float *pts);            // gks_line.cpp
-int gmark_x11(int count, const float *pts);            // gks_mark.cpp
-int gfill_x11(int count, const float *pts);            // gks_fill.cpp
+int gline_x11(int count, const float *pts);             // gks_line.cpp
+int gmark_x11(int count, const float *pts);             // gks_mark.cpp
+int gfill_x11(int count, const float *pts);             // gks_fill.cpp
 int gtext_x11(const float pos[2], const char *string);  // gks_text.cpp
 // A changed attribute on its context; routed by the object code to the area.
 int gattr_x11(int code, int value, const void *data);

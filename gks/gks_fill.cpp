@@ -33,7 +33,7 @@ constexpr PatternRows kPatterns[GKS_NUM_FILL_PAT] = {
 struct FillState {
   int inter_style = GKS_FILL_SOLID;
   int inter_index = 1;
-  int print_solid = 0;                          // not reset: a plot option
+  int print_solid = 0;                         // not reset: a plot option
   std::array<Pixmap, GKS_NUM_FILL_PAT> pat{};  // the X stipples, made at the first set-up
 };
 
@@ -49,8 +49,8 @@ void make_patterns() {
   FillState &s = fill();
   for (int i = 0; i < GKS_NUM_FILL_PAT; ++i)
     if (!s.pat[static_cast<size_t>(i)])
-      s.pat[static_cast<size_t>(i)] = XCreateBitmapFromData(
-          st.display, st.root_window, reinterpret_cast<const char *>(kPatterns[i].data()), 8, 8);
+      s.pat[static_cast<size_t>(i)] =
+          XCreateBitmapFromData(st.display, st.root_window, reinterpret_cast<const char *>(kPatterns[i].data()), 8, 8);
 }
 
 }  // namespace

@@ -5,15 +5,15 @@
 typedef struct _XGC *GC;
 
 // Marker types.
-constexpr int GKS_MARK_DOT = 1;     // a closed unit square
+constexpr int GKS_MARK_DOT = 1;  // a closed unit square
 constexpr int GKS_MARK_PLUS = 2;
 constexpr int GKS_MARK_STAR = 3;    // asterisk
 constexpr int GKS_MARK_CIRCLE = 4;  // a closed 12-gon
 constexpr int GKS_MARK_CROSS = 5;   // diagonal cross
 constexpr int GKS_MARK_SQUARE = 6;
-constexpr int GKS_MARK_TRI = 7;   // apex at cy - h: up on the screen
+constexpr int GKS_MARK_TRI = 7;    // apex at cy - h: up on the screen
 constexpr int GKS_MARK_POINT = 8;  // one point
-constexpr int GKS_MARK_ITRI = 9;  // apex at cy + h
+constexpr int GKS_MARK_ITRI = 9;   // apex at cy + h
 
 constexpr float GKS_MARK_SIZE_MAX = 100.0f;  // larger sizes are refused
 constexpr float GKS_MARK_UNIT = 10.0f;       // device units (pixels) per unit of marker size

@@ -23,7 +23,9 @@ WindowRange depth_windows() {
 
 const Rgb kBlack{0, 0, 0}, kRed{255, 0, 0}, kYellow{255, 255, 0}, kWhite{255, 255, 255};
 
-bool close_to(Rgb a, Rgb b) { return std::abs(a.r - b.r) <= 40 && std::abs(a.g - b.g) <= 40 && std::abs(a.b - b.b) <= 40; }
+bool close_to(Rgb a, Rgb b) {
+  return std::abs(a.r - b.r) <= 40 && std::abs(a.g - b.g) <= 40 && std::abs(a.b - b.b) <= 40;
+}
 
 using Ints = std::vector<long>;
 
@@ -130,7 +132,8 @@ TEST(DrawCommands, EachMarkerHasItsShapeAroundItsPoint) {
     const Case &c = cases[i];
     const int x = 40 + 30 * static_cast<int>(i), y = 40;
     EXPECT_EQ(drawn_box(p, areas[i]), (Box{x + c.box.x0, y + c.box.y0, x + c.box.x1, y + c.box.y1})) << c.style;
-    for (auto [dx, dy] : c.on) EXPECT_TRUE(close_to(p.at(x + dx, y + dy), kYellow)) << c.style << " " << dx << "," << dy;
+    for (auto [dx, dy] : c.on)
+      EXPECT_TRUE(close_to(p.at(x + dx, y + dy), kYellow)) << c.style << " " << dx << "," << dy;
     for (auto [dx, dy] : c.off) EXPECT_FALSE(lit(p, x + dx, y + dy)) << c.style << " " << dx << "," << dy;
   }
   EXPECT_EQ(drawn_outside(p, areas), 0);
@@ -154,7 +157,8 @@ TEST(DrawCommands, TextLandsWhereItsAlignmentAndUpVectorSay) {
   const int bearing = left.x0 - 40, ink = left.x1 - left.x0;
   EXPECT_TRUE(bearing >= 0 && bearing <= 5 && ink > 60) << left;
   EXPECT_EQ((Ints{left.y0, left.y1}), (Ints{230, 250})) << "base: the baseline on the point, 20 pixels of capitals";
-  EXPECT_EQ(drawn_box(p, {321, 200, 639, 300}), (Box{599 - ink, 230, 599, 250})) << "right: the width ends at the point";
+  EXPECT_EQ(drawn_box(p, {321, 200, 639, 300}), (Box{599 - ink, 230, 599, 250}))
+      << "right: the width ends at the point";
   const Box centred = drawn_box(p, {0, 100, 639, 199});
   EXPECT_NEAR((centred.x0 + centred.x1) / 2.0, 160 + bearing / 2.0, 1.0);
   EXPECT_NEAR((centred.y0 + centred.y1) / 2.0, 150, 1.0) << "half: the middle of the capitals on the point";
@@ -204,6 +208,24 @@ TEST(DrawCommands, OtherTransformationsTakeWorldCoordinatesOfTheirWindowAndViewp
   EXPECT_TRUE(close_to(p.at(160, 200), kRed)) << "the vertical line, cut at the viewport's top";
 }
 
+// A resize resets the kernel's drawing state; pixels stay pixels of the new size.
+TEST(DrawCommands, AfterAResizePointsAreStillPixels) {
+  Looper looper(depth_windows());
+  ASSERT_TRUE(looper.ready());
+  ASSERT_EQ(looper.ctl({"op;se si 320x200"}), lines({"Window opened", "Window size set to: 320x200"}));
+  EXPECT_TRUE(eventually([&] { return looper.ctl({"qu wi"}).find(":320x200") != std::string::npos; }));
+  EXPECT_EQ(looper.ctl({"cr;se dr 0;se li co red;li 0,0 100,50;te 200,100 H"}),
+            lines({"Created pixmap", "Draw window set to 0", "Line color set to: red", "Line plotted at: 0,0 100,50",
+                   "Text plotted at: 200,100 H"}));
+  const Picture p = grab(looper);
+  ASSERT_EQ(p.width, 320);
+  EXPECT_TRUE(close_to(p.at(0, 0), kRed) && close_to(p.at(100, 50), kRed));
+  const Box h = drawn_box(p, {150, 60, 319, 199});
+  EXPECT_NEAR(h.y1 - h.y0, 10, 1) << "10 pixels high, centred as after op: " << h;
+  EXPECT_NEAR((h.x0 + h.x1) / 2.0, 200, 1.5) << h;
+  EXPECT_NEAR((h.y0 + h.y1) / 2.0, 100, 1.5) << h;
+}
+
 TEST(DrawCommands, BadWordsAndValuesDrawNothingAndLeaveTheAttributesAsTheyWere) {
   // A 118-character text can only come from the command line.
   Looper looper(depth_windows(), {"-wn", "%W", "-cd", "cr;se dr 0;te 100,100 " + std::string(118, 'W')});
@@ -216,7 +238,11 @@ TEST(DrawCommands, BadWordsAndValuesDrawNothingAndLeaveTheAttributesAsTheyWere) 
     std::string sent, expected;
     for (const std::string &b : record) {
       sent += (sent.empty() ? "" : ";") + b;
-      expected += std::string("Invalid ") + (b[0] == 'l' ? "line" : b[0] == 'm' ? "marker" : "text") + " command: " + b + "\n";
+      expected += std::string("Invalid ") +
+                  (b[0] == 'l'   ? "line"
+                   : b[0] == 'm' ? "marker"
+                                 : "text") +
+                  " command: " + b + "\n";
     }
     EXPECT_EQ(looper.ctl({sent}), expected);
   }
@@ -235,10 +261,11 @@ TEST(DrawCommands, BadWordsAndValuesDrawNothingAndLeaveTheAttributesAsTheyWere) 
   EXPECT_EQ(text.y1 - text.y0, 10) << "still 10 pixels high, upright, in a font: " << text;
   EXPECT_EQ(drawn_outside(p, {{20, 30, 220, 30}, text}), 0) << "nothing else, not the long text of the start-up";
   const std::string said = looper.errors();
-  for (const char *why : {"gset_linewidth: invalid line width: -5.000000", "gset_linewidth: invalid line width: 1000000",
-                          "LOOP_process: unknown color: nosuchcolour", "gset_char_ht: invalid character height: -3",
-                          "gset_char_up_vec: invalid character up vector: 0.000000,0.000000",
-                          "gset_fontprec: invalid font id: 99", "gset_marker_size: invalid marker size: -1"})
+  for (const char *why :
+       {"gset_linewidth: invalid line width: -5.000000", "gset_linewidth: invalid line width: 1000000",
+        "LOOP_process: unknown color: nosuchcolour", "gset_char_ht: invalid character height: -3",
+        "gset_char_up_vec: invalid character up vector: 0.000000,0.000000", "gset_fontprec: invalid font id: 99",
+        "gset_marker_size: invalid marker size: -1"})
     EXPECT_NE(said.find(why), std::string::npos) << why << " in " << said;
 }
 

@@ -26,12 +26,14 @@ struct Pixels {
   int count() const { return static_cast<int>(pts.size() / 2); }
 };
 
-const float kWhite[3] = {1, 1, 1}, kRed[3] = {1, 0, 0}, kGreen[3] = {0, 1, 0}, kBlue[3] = {0, 0, 1}, kYellow[3] = {1, 1, 0};
+const float kWhite[3] = {1, 1, 1}, kRed[3] = {1, 0, 0}, kGreen[3] = {0, 1, 0}, kBlue[3] = {0, 0, 1},
+            kYellow[3] = {1, 1, 0};
 
 void pixel_world() {
   const float square[4] = {0, 511, 0, 511};
   gset_win(0, square);
-  for (auto [i, rgb] : {std::pair{1, kWhite}, {2, kRed}, {3, kGreen}, {4, kBlue}, {5, kYellow}}) gset_colr_rep(1, i, rgb);
+  for (auto [i, rgb] : {std::pair{1, kWhite}, {2, kRed}, {3, kGreen}, {4, kBlue}, {5, kYellow}})
+    gset_colr_rep(1, i, rgb);
 }
 
 class DrawKernel : public KernelWindow {
@@ -113,9 +115,14 @@ TEST_F(DrawKernel, SettersRefuseBadValuesWithTheirMessagesAndRecordOnlyChanges) 
       {[] { return gset_expan(INFINITY); }, "gset_expan: invalid expansion factor: inf\n"},
       {[] { return gset_text_width(1000); }, "gset_text_width: invalid text width: 1000.000000\n"},
       {[] { return gset_space(-1e9f); }, "gset_space: invalid spacing: -1000000000.000000\n"},
-      {[] { return gset_char_up_vec(std::vector<float>{0, 0}.data()); },
+      {[] {
+         return gset_char_up_vec(std::vector<float>{0, 0}.data());
+       },
        "gset_char_up_vec: invalid character up vector: 0.000000,0.000000\n"},
-      {[] { return gset_fontprec(std::vector<int>{0, 0}.data()); }, "gset_fontprec: invalid font id: 0\n"},
+      {[] {
+         return gset_fontprec(std::vector<int>{0, 0}.data());
+       },
+       "gset_fontprec: invalid font id: 0\n"},
       {[] { return gset_font_drop(GKS_FONT_DROP_MAX + 1); }, "gset_font_drop: invalid drop shadow: 21\n"},
   };
   for (const auto &r : refusals) {
@@ -197,6 +204,34 @@ TEST_F(DrawKernel, FontListEntriesLoadStrokeAndServerFontsAndMissingOnesAreRepor
             "read_font: unable to load font file: nosuch.fnt\nread_font: unable to load font: nosuchfont\n");
   EXPECT_EQ(gget_font_index("3"), 3);
   gset_font_list("");
+}
+
+TEST_F(DrawKernel, HugeAndNonFiniteCoordinatesAreClampedNotSentAsTheyAre) {
+  gset_line_colr_ind(2);
+  gset_linewidth(100);  // the widest there is
+  const float across[4] = {-1e30f, 300, INFINITY, 300}, odd[4] = {NAN, 10, 10, NAN};
+  EXPECT_EQ((Ints{gpolyline(2, across), gpolyline(2, odd)}), (Ints{0, 0}));
+  gset_marker_colr_ind(3);
+  gset_marker_size(GKS_MARK_SIZE_MAX);
+  const float far[2] = {3e38f, -3e38f};
+  EXPECT_EQ(gpolymarker(1, far), 0);
+  const PixelAt got = grab(gget_base_window());  // the server has drawn it all by now
+  EXPECT_EQ(count(got, 2, 0, 211, 639, 211), 512) << "from one clamp to the other, cut at the viewport (x 0 to 511)";
+  EXPECT_EQ(count(got, 3, 0, 0, 639, 511), 0);
+}
+
+TEST(MarkerShapes, HalfTheSizeTruncatedAndNothingForUnknownTypes) {
+  GksMarkShape shape;
+  EXPECT_EQ(gmark_shape(GKS_MARK_CIRCLE, 100, 50, 11, &shape), 1);
+  ASSERT_EQ(shape.count[0], 13);
+  EXPECT_EQ((Ints{static_cast<long>(shape.v[0][0].x), static_cast<long>(shape.v[0][3].y),
+                  static_cast<long>(shape.v[0][12].x)}),
+            (Ints{95, 55, 95}))
+      << "h = 5, closed";
+  EXPECT_EQ(gmark_shape(GKS_MARK_STAR, 100, 50, 1, &shape), 4);
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 2; ++k) EXPECT_EQ((Ints{(long)shape.v[i][k].x, (long)shape.v[i][k].y}), (Ints{100, 50}));
+  EXPECT_EQ((Ints{gmark_shape(0, 1, 1, 20, &shape), gmark_shape(10, 1, 1, 20, &shape), shape.lines}), (Ints{0, 0, 0}));
 }
 
 // The pixmap row draws into a looper's frame, named by the window

@@ -50,8 +50,8 @@ int gdraw_check_colr(const char *routine, int *ci) {
   return 0;
 }
 
-bool gdraw_check_range(const char *routine, const char *what, float value, float max) {
-  if (value >= 0 && value <= max) return true;  // false for not-a-number too
+bool gdraw_check_range(const char *routine, const char *what, float value, float low, float high) {
+  if (value >= low && value <= high) return true;  // false for not-a-number too
   gerr_printf(routine, "invalid %s: %f\n", what, static_cast<double>(value));
   return false;
 }
@@ -84,7 +84,7 @@ unsigned long gdraw_black() {
   return st.display ? BlackPixel(st.display, st.screen) : 0;
 }
 
-void gdraw_init_gc(GC *gc, Drawable on, int mode) {
+void gdraw_init_gc(GC *gc, Drawable on, int mode, int ci) {
   GksState &st = gks_state();
   if (mode > GKS_PLOT_RESIZE || !st.display) return;
   if (mode == GKS_PLOT_OPEN && !*gc && on) *gc = XCreateGC(st.display, on, 0, nullptr);
@@ -93,7 +93,7 @@ void gdraw_init_gc(GC *gc, Drawable on, int mode) {
   gget_xviewport(vp);
   XRectangle clip{vp[0], vp[1], static_cast<unsigned short>(vp[2]), static_cast<unsigned short>(vp[3])};
   XSetClipRectangles(st.display, *gc, 0, 0, &clip, 1, Unsorted);
-  XSetForeground(st.display, *gc, WhitePixel(st.display, st.screen));
+  XSetForeground(st.display, *gc, gdraw_pixel(ci));
   XSetBackground(st.display, *gc, BlackPixel(st.display, st.screen));
 }
 

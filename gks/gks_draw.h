@@ -10,19 +10,16 @@
 #include <array>
 #include <vector>
 
-// Widths and sizes above these are refused like negative ones: nobody
-// draws with them, and the X server would take seconds over every stroke.
-constexpr float GKS_WIDTH_MAX = 100.0f;  // line, marker and text widths, in pixels
-constexpr int GKS_POINTS_MAX = 1000000;  // points of one polyline, fill area or marker call
+#include "gks/gks_line.h"  // the limits of widths and point counts
 
 // The checks of a colour setter: the kernel is open, the index valid, the
 // print-only pens become index 1 on the X kinds, and the index has a pixel
 // (the pens need none on a file). Returns 0 with *ci the index to use, or
 // -1 after a report under routine.
 int gdraw_check_colr(const char *routine, int *ci);
-// A float attribute from 0 to max, and a number: else "invalid <what>: %f\n"
-// under routine, and false.
-bool gdraw_check_range(const char *routine, const char *what, float value, float max);
+// A float attribute from low to high (a number, then): else
+// "invalid <what>: %f\n" under routine, and false.
+bool gdraw_check_range(const char *routine, const char *what, float value, float low, float high);
 // A changed attribute (object code, value and data as the cache keeps
 // them): a metafile writes it through its driver; every other kind records
 // it in the object cache and its driver applies it.
@@ -38,8 +35,10 @@ XPoint gdraw_xpoint(float world_x, float world_y);
 unsigned long gdraw_pixel(int ci);
 unsigned long gdraw_black();
 // Creates the context on a drawable (mode 0, once) and sets it up for
-// modes 0 and 1: clipped to the viewport, white on black.
-void gdraw_init_gc(GC *gc, Drawable on, int mode);
+// modes 0 and 1: clipped to the viewport, in colour ci on black. Before
+// the colours are loaded (at the open) that is white on black; after a
+// resize, the reset colour's own pixel.
+void gdraw_init_gc(GC *gc, Drawable on, int mode, int ci);
 
 // Room for the X points of one primitive: ten on the stack, more on the
 // heap. data() is nullptr when the heap refused the room.

@@ -65,7 +65,7 @@ int greset_fill() {
 
 int ginit_fill(int mode) {
   GksState &st = gks_state();
-  gdraw_init_gc(&st.fill_gc, st.root_window, mode);
+  gdraw_init_gc(&st.fill_gc, st.root_window, mode, st.fill_colr);
   if (mode > GKS_PLOT_RESIZE || !st.display || !st.fill_gc) return 0;
   if (mode == GKS_PLOT_OPEN && st.root_window) make_patterns();
   XSetFillStyle(st.display, st.fill_gc, FillSolid);

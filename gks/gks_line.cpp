@@ -53,7 +53,7 @@ int greset_line() {
 
 int ginit_line(int mode) {
   GksState &st = gks_state();
-  gdraw_init_gc(&st.line_gc, st.root_window, mode);
+  gdraw_init_gc(&st.line_gc, st.root_window, mode, st.line_colr);
   if (mode <= GKS_PLOT_RESIZE && st.display && st.line_gc) XSetFunction(st.display, st.line_gc, GKS_GC_COPY);
   return 0;
 }
@@ -86,7 +86,7 @@ int gset_linewidth(float w) {
     gerr_printf("gset_linewidth", "GKS not opened\n");
     return -1;
   }
-  if (!gdraw_check_range("gset_linewidth", "line width", w, GKS_WIDTH_MAX)) return -1;
+  if (!gdraw_check_range("gset_linewidth", "line width", w, 0, GKS_WIDTH_MAX)) return -1;
   LineState &s = line();
   if (w == s.width) return 0;
   if (w == 0 && gtype_is_PS()) w = 1;

@@ -13,6 +13,12 @@ constexpr int GKS_LINE_SHORT_DASH = 5;  // 2 on, 2 off
 
 constexpr int GKS_GC_COPY = 3;  // X raster function GXcopy
 
+// Widths above this are refused like negative ones (lines, markers and
+// text strokes, in pixels): nobody draws with them, and the X server would
+// take seconds over every stroke. Likewise calls of more points.
+constexpr float GKS_WIDTH_MAX = 100.0f;
+constexpr int GKS_POINTS_MAX = 1000000;
+
 int greset_line();
 int ginit_line(int mode);  // a GKS_PLOT_* mode
 

@@ -131,7 +131,7 @@ int greset_marker() {
 
 int ginit_marker(int mode) {
   GksState &st = gks_state();
-  gdraw_init_gc(&st.mark_gc, st.base_window, mode);
+  gdraw_init_gc(&st.mark_gc, st.base_window, mode, st.mark_colr);
   return 0;
 }
 
@@ -199,7 +199,7 @@ int gset_marker_size(float s) {
     gerr_printf("gset_marker_size", "GKS not opened\n");
     return -1;
   }
-  if (!gdraw_check_range("gset_marker_size", "marker size", s, GKS_MARK_SIZE_MAX)) return -1;
+  if (!gdraw_check_range("gset_marker_size", "marker size", s, 0, GKS_MARK_SIZE_MAX)) return -1;
   if (s == mark().height) return 0;
   mark().height = s;
   return gdraw_attribute(GOBJ_MARK_SIZE, 1, static_cast<int>(sizeof s), &s);
@@ -220,7 +220,7 @@ int gset_marker_width(float w) {
     gerr_printf("gset_marker_width", "GKS not opened\n");
     return -1;
   }
-  if (!gdraw_check_range("gset_marker_width", "marker width", w, GKS_WIDTH_MAX)) return -1;
+  if (!gdraw_check_range("gset_marker_width", "marker width", w, 0, GKS_WIDTH_MAX)) return -1;
   if (w == mark().width) return 0;
   if (w == 0 && gtype_is_PS()) w = 1;
   mark().width = w;

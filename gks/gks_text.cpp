@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "gks/gks_draw.h"
@@ -22,15 +21,6 @@ namespace {
 constexpr int kAlignCentre = 2, kAlignRight = 3;
 constexpr int kAlignTop = 1, kAlignCap = 2, kAlignHalf = 3, kAlignBottom = 5;
 
-// An X font is freed on the connection that loaded it.
-struct XFontRelease {
-  Display *display = nullptr;
-  void operator()(XFontStruct *font) const {
-    if (display && font) XFreeFont(display, font);
-  }
-};
-using XFont = std::unique_ptr<XFontStruct, XFontRelease>;
-
 // The text colour index lives in the shared state (text_colr).
 struct TextState {
   TextAttributes attr;
@@ -44,7 +34,10 @@ struct TextState {
   int font_type = GKS_FONT_NONE;
   int loaded_ind = 0;  // the font number whose font is loaded
   StrokeFont font;
-  XFont xfont;
+  // Freed with the workstation's other X resources (gfree_text_font), or
+  // when another font replaces it; never at exit, when the connection may
+  // already be gone.
+  XFontStruct *xfont = nullptr;
 
   TextState() { gfont_clear(&font); }
 };
@@ -64,6 +57,13 @@ std::string font_list_text() {
   return xdefault ? xdefault : "";
 }
 
+void release_x_font() {
+  TextState &t = text();
+  Display *display = gget_display();
+  if (t.xfont && display) XFreeFont(display, t.xfont);
+  t.xfont = nullptr;
+}
+
 int load_x_font(const char *name) {
   TextState &t = text();
   GksState &st = gks_state();
@@ -73,7 +73,8 @@ int load_x_font(const char *name) {
     return -1;
   }
   if (st.text_gc) XSetFont(st.display, st.text_gc, loaded->fid);
-  t.xfont = XFont(loaded, XFontRelease{st.display});
+  release_x_font();
+  t.xfont = loaded;
   t.font_type = GKS_FONT_X;
   return 0;
 }
@@ -82,12 +83,6 @@ int load_font_number(int n) {
   TextState &t = text();
   t.loaded_ind = n;
   return read_font(gfont_list_file(t.fonts, n));
-}
-
-bool refuse(const char *routine, const char *what, float value, float low, float high) {
-  if (value >= low && value <= high) return false;  // refused when not a number too
-  gerr_printf(routine, "invalid %s: %f\n", what, static_cast<double>(value));
-  return true;
 }
 
 // A float attribute: checked, skipped when unchanged, stored and handed on.
@@ -140,10 +135,10 @@ class XTextSink : public TextSink {
 // An X font at the anchor pixel, shifted by the alignment.
 int x_font_text(GksState &st, const float pos[2], const char *string) {
   const TextState &t = text();
-  const XFontStruct *font = t.xfont.get();
+  XFontStruct *font = t.xfont;
   const int length = static_cast<int>(std::strlen(string));
   int x = gdraw_xcoord(xW_p(pos[0])), y = gdraw_xcoord(yW_p(pos[1]));
-  const int width = XTextWidth(const_cast<XFontStruct *>(font), string, length);
+  const int width = XTextWidth(font, string, length);
   if (t.attr.horiz_align == kAlignCentre) x -= width / 2;
   if (t.attr.horiz_align == kAlignRight) x -= width;
   const int vert = t.attr.vert_align;
@@ -173,7 +168,7 @@ int greset_text() {
 
 int ginit_text(int mode) {
   GksState &st = gks_state();
-  gdraw_init_gc(&st.text_gc, st.base_window, mode);
+  gdraw_init_gc(&st.text_gc, st.base_window, mode, st.text_colr);
   if (mode > GKS_PLOT_RESIZE || !st.display || !st.text_gc) return 0;
   XSetLineAttributes(st.display, st.text_gc, 1, LineSolid, CapProjecting, JoinBevel);
   // A re-set-up goes back to font 1 (greset_text); the open loads it in gsetup_fonts.
@@ -196,13 +191,13 @@ int read_font(const char *name) {
   if (name[0] == '#') return load_x_font(name + 1);
   if (gfont_load(name, &t.font) != 0) return -1;
   t.font_type = GKS_FONT_STROKE;
-  t.xfont.reset();
+  release_x_font();
   return 0;
 }
 
 int gfree_text_font() {
   TextState &t = text();
-  t.xfont.reset();
+  release_x_font();
   if (t.font_type == GKS_FONT_X) t.font_type = GKS_FONT_NONE;
   return 0;
 }
@@ -245,19 +240,19 @@ int gset_text_colr_ind(int ci) {
 }
 
 int gset_expan(float f) {
-  if (refuse("gset_expan", "expansion factor", f, 0, GKS_TEXT_EXPAN_MAX)) return -1;
+  if (!gdraw_check_range("gset_expan", "expansion factor", f, 0, GKS_TEXT_EXPAN_MAX)) return -1;
   return set_float(&text().attr.expan, f, GOBJ_TEXT_EXPAN);
 }
 
 int gset_text_width(float w) {
-  if (refuse("gset_text_width", "text width", w, 0, GKS_WIDTH_MAX)) return -1;
+  if (!gdraw_check_range("gset_text_width", "text width", w, 0, GKS_WIDTH_MAX)) return -1;
   if (w == text().width) return 0;
   if (w == 0 && gtype_is_PS()) w = 1;
   return set_float(&text().width, w, GOBJ_TEXT_WIDTH);
 }
 
 int gset_char_ht(float h) {
-  if (refuse("gset_char_ht", "character height", h, 0, GKS_TEXT_HEIGHT_MAX)) return -1;
+  if (!gdraw_check_range("gset_char_ht", "character height", h, 0, GKS_TEXT_HEIGHT_MAX)) return -1;
   return set_float(&text().attr.height, h, GOBJ_TEXT_HEIGHT);
 }
 
@@ -286,12 +281,12 @@ int gset_text_align(const int a[2]) {
 }
 
 int gset_space(float s) {
-  if (refuse("gset_space", "spacing", s, -GKS_TEXT_SPACE_MAX, GKS_TEXT_SPACE_MAX)) return -1;
+  if (!gdraw_check_range("gset_space", "spacing", s, -GKS_TEXT_SPACE_MAX, GKS_TEXT_SPACE_MAX)) return -1;
   return set_float(&text().attr.space, s, GOBJ_TEXT_SPACE);
 }
 
 int gset_char_space(float s) {
-  if (refuse("gset_char_space", "character spacing", s, -GKS_TEXT_SPACE_MAX, GKS_TEXT_SPACE_MAX)) return -1;
+  if (!gdraw_check_range("gset_char_space", "character spacing", s, -GKS_TEXT_SPACE_MAX, GKS_TEXT_SPACE_MAX)) return -1;
   return set_float(&text().attr.char_space, s, GOBJ_TEXT_CHAR_SPACE);
 }
 

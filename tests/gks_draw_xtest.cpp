@@ -208,7 +208,7 @@ TEST_F(DrawKernel, FontListEntriesLoadStrokeAndServerFontsAndMissingOnesAreRepor
 
 TEST_F(DrawKernel, HugeAndNonFiniteCoordinatesAreClampedNotSentAsTheyAre) {
   gset_line_colr_ind(2);
-  gset_linewidth(100);  // the widest there is
+  gset_linewidth(GKS_WIDTH_MAX);
   const float across[4] = {-1e30f, 300, INFINITY, 300}, odd[4] = {NAN, 10, 10, NAN};
   EXPECT_EQ((Ints{gpolyline(2, across), gpolyline(2, odd)}), (Ints{0, 0}));
   gset_marker_colr_ind(3);

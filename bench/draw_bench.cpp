@@ -40,9 +40,16 @@ long resident_kb() {
   return 0;
 }
 
-// An X request as the bare runs make it: a polyline, or a point.
-struct Request {
+// X requests as the bare runs make them, one after the other in one array:
+// a polyline, or a point when it has one point.
+struct Requests {
   std::vector<XPoint> points;
+  std::vector<std::pair<size_t, int>> spans;  // first point, count
+  void begin() { spans.push_back({points.size(), 0}); }
+  void add(XPoint p) {
+    points.push_back(p);
+    ++spans.back().second;
+  }
 };
 
 // What both sides draw, in world coordinates (pixels, y up from the bottom).
@@ -53,7 +60,7 @@ struct Work {
   std::vector<std::string> strings;
   // The same requests, for the bare side.
   std::vector<XPoint> bare_lines;
-  std::vector<Request> bare_marks, bare_text;
+  Requests bare_marks, bare_text;
 };
 
 Work &work() {
@@ -71,27 +78,30 @@ class RecordMarks : public MarkerSink {
     *cy = yW_p(y) + 0.5f;
   }
   void draw(const GksMarkPoint *points, int count) override {
-    Request r;
+    work().bare_marks.begin();
     for (int i = 0; i < count; ++i)
-      r.points.push_back({static_cast<short>(points[i].x), static_cast<short>(points[i].y)});
-    work().bare_marks.push_back(r);
+      work().bare_marks.add({static_cast<short>(points[i].x), static_cast<short>(points[i].y)});
   }
 };
 
 // Records the stroke pieces of text as the X row would send them.
 class RecordText : public TextSink {
  public:
-  void move_to(float x, float y) override { piece_.points = {point(x, y)}; }
-  void line_to(float x, float y) override { piece_.points.push_back(point(x, y)); }
+  void move_to(float x, float y) override { piece_ = {point(x, y)}; }
+  void line_to(float x, float y) override { piece_.push_back(point(x, y)); }
   void piece_split(float x, float y) override {
-    work().bare_text.push_back(piece_);
-    piece_.points = {point(x, y)};
+    keep();
+    piece_ = {point(x, y)};
   }
-  void piece_end(bool) override { work().bare_text.push_back(piece_); }
+  void piece_end(bool) override { keep(); }
 
  private:
   static XPoint point(float x, float y) { return {pixel(xW_p(x)), pixel(yW_p(y))}; }
-  Request piece_;
+  void keep() {
+    work().bare_text.begin();
+    for (XPoint p : piece_) work().bare_text.add(p);
+  }
+  std::vector<XPoint> piece_;
 };
 
 void make_work() {
@@ -151,16 +161,17 @@ void BM_markers_kernel(benchmark::State &state) {
   }
 }
 
-// Requests of recorded shapes: polylines, and single points.
-void replay(const std::vector<Request> &requests, GC gc) {
+// The recorded requests: polylines, and single points.
+void replay(const Requests &requests, GC gc) {
   Display *dpy = gget_display();
   const Drawable frame = gget_draw_window();
-  for (const Request &r : requests) {
-    XPoint *p = const_cast<XPoint *>(r.points.data());
-    if (r.points.size() == 1)
+  XPoint *points = const_cast<XPoint *>(requests.points.data());
+  for (auto [first, count] : requests.spans) {
+    XPoint *p = points + first;
+    if (count == 1)
       XDrawPoint(dpy, frame, gc, p->x, p->y);
     else
-      XDrawLines(dpy, frame, gc, p, static_cast<int>(r.points.size()), CoordModeOrigin);
+      XDrawLines(dpy, frame, gc, p, count, CoordModeOrigin);
   }
 }
 
@@ -186,10 +197,10 @@ void BM_text_bare(benchmark::State &state) {
   }
 }
 
-// Five repetitions each, interleaved at random (see main), and the fastest
+// Nine repetitions each, interleaved at random (see main), and the fastest
 // of each counts: a shared machine disturbs single runs by more than the
 // difference measured.
-constexpr int kRepetitions = 5;
+constexpr int kRepetitions = 9;
 BENCHMARK(BM_lines_kernel)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 BENCHMARK(BM_lines_bare)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 BENCHMARK(BM_markers_kernel)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);

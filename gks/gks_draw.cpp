@@ -62,14 +62,6 @@ int gdraw_attribute(int code, int value, int size, const void *data) {
   return gdrv_attribute(code, value, data);
 }
 
-short gdraw_xcoord(float device) {
-  if (std::isnan(device)) return static_cast<short>(-GKS_PIXEL_CLAMP);
-  const double rounded = std::trunc(static_cast<double>(device) + 0.5);
-  if (rounded > GKS_PIXEL_CLAMP) return static_cast<short>(GKS_PIXEL_CLAMP);
-  if (rounded < -GKS_PIXEL_CLAMP) return static_cast<short>(-GKS_PIXEL_CLAMP);
-  return static_cast<short>(rounded);
-}
-
 XPoint gdraw_xpoint(float world_x, float world_y) { return {gdraw_xcoord(xW_p(world_x)), gdraw_xcoord(yW_p(world_y))}; }
 
 unsigned long gdraw_pixel(int ci) {

@@ -28,7 +28,12 @@ int gdraw_attribute(int code, int value, int size, const void *data);
 // A device coordinate as an X coordinate: rounded to the nearest pixel
 // (truncating x + 0.5); the conversions clamp to +-30000, and a
 // not-a-number lands on the lower clamp rather than anywhere.
-short gdraw_xcoord(float device);
+inline short gdraw_xcoord(float device) {
+  constexpr float kClamp = 30000.0f;  // the conversions' pixel clamp (GKS_PIXEL_CLAMP)
+  if (!(device > -kClamp && device < kClamp)) return static_cast<short>(device > 0 ? kClamp : -kClamp);
+  // Truncation toward zero, as the conversion of a double to an int does.
+  return static_cast<short>(static_cast<int>(static_cast<double>(device) + 0.5));
+}
 XPoint gdraw_xpoint(float world_x, float world_y);
 // The X pixel of a colour index; the screen's white one while the index
 // has none yet (as the contexts start).

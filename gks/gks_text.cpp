@@ -98,7 +98,8 @@ float pixel_step(float (*to_pixel)(float), float at) {
   return std::isfinite(step) && step != 0.0f ? 1.0f / step : 0.0f;
 }
 
-// Stroke text into the draw window, in pieces of at most FONT_PIECE_MAX points.
+// Stroke text into the draw window, in pieces of at most FONT_PIECE_MAX
+// points, converted to pixels a piece at a time.
 class XTextSink : public TextSink {
  public:
   explicit XTextSink(GksState &st) : st_(st) {}
@@ -107,12 +108,12 @@ class XTextSink : public TextSink {
     add(x, y);
   }
   void line_to(float x, float y) override {
-    if (count_ == FONT_PIECE_MAX) flush_keeping_last();
+    if (count_ == FONT_PIECE_MAX) draw_keeping_last();
     add(x, y);
   }
-  void piece_split(float, float) override { flush_keeping_last(); }
+  void piece_split(float, float) override { draw_keeping_last(); }
   void piece_end(bool) override {
-    if (count_ > 1) XDrawLines(st_.display, st_.draw_window, st_.text_gc, points_, count_, CoordModeOrigin);
+    if (count_ > 1) draw();
     count_ = 0;
   }
   void shadow(bool on) override {
@@ -120,15 +121,27 @@ class XTextSink : public TextSink {
   }
 
  private:
-  void add(float x, float y) { points_[count_++] = gdraw_xpoint(x, y); }
-  void flush_keeping_last() {
-    XDrawLines(st_.display, st_.draw_window, st_.text_gc, points_, count_, CoordModeOrigin);
-    points_[0] = points_[count_ - 1];
+  void add(float x, float y) {
+    world_[2 * count_] = x;
+    world_[2 * count_ + 1] = y;
+    ++count_;
+  }
+  void draw() {
+    float device[2 * FONT_PIECE_MAX];
+    gW_p_points(count_, world_, device);
+    XPoint points[FONT_PIECE_MAX];
+    for (int i = 0; i < count_; ++i) points[i] = {gdraw_xcoord(device[2 * i]), gdraw_xcoord(device[2 * i + 1])};
+    XDrawLines(st_.display, st_.draw_window, st_.text_gc, points, count_, CoordModeOrigin);
+  }
+  void draw_keeping_last() {
+    draw();
+    world_[0] = world_[2 * count_ - 2];
+    world_[1] = world_[2 * count_ - 1];
     count_ = 1;
   }
 
   GksState &st_;
-  XPoint points_[FONT_PIECE_MAX];
+  float world_[2 * FONT_PIECE_MAX];
   int count_ = 0;
 };
 

@@ -4,7 +4,9 @@
 //
 //   demo_frames DIR [COUNT [WIDTHxHEIGHT]]
 //
-// Files are named radar_00.gif, radar_01.gif, ... in DIR.
+// Files are named radar_00.gif, radar_01.gif, ... in DIR. Each line of the
+// output names a file and the time of its frame ("radar_03.gif 12:30"), one
+// scan every ten minutes from noon, which the demo draws onto the frame.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,9 @@ constexpr int kGridMajor = 9;   // gray
 constexpr int kCoast = 14;      // dgreen
 constexpr int kRampFirst = 16;  // dbz05
 constexpr int kRampLast = 30;   // dbz75
+
+constexpr int kFirstScanMinute = 12 * 60;
+constexpr int kScanMinutes = 10;
 
 struct Storm {
   double cx, cy;  // centre in pixels
@@ -58,6 +63,14 @@ int storm_at(const Storm &s, int x, int y, int frame) {
   return index > kRampLast ? kRampLast : index;
 }
 
+// The time of a frame's scan, "HH:MM".
+std::string scan_time(int frame) {
+  const int minute = (kFirstScanMinute + kScanMinutes * frame) % (24 * 60);
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:%02d", minute / 60, minute % 60);
+  return text;
+}
+
 bool write_frame(const std::string &path, int frame, int count, int width, int height) {
   ImageRecord img;
   IMG_init(&img);
@@ -86,7 +99,7 @@ bool write_frame(const std::string &path, int frame, int count, int width, int h
       row[x] = static_cast<unsigned char>(c < 0 ? backdrop_at(x, y, width, height) : c);
     }
   }
-  IMG_set_info(&img, "Demo radar loop");
+  IMG_set_info(&img, ("Demo radar loop " + scan_time(frame)).c_str());
   int ok = GIF_write(path.c_str(), &img);
   IMG_free(&img);
   return ok == 1;
@@ -122,7 +135,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "%s: cannot write %s\n", argv[0], path.c_str());
       return 1;
     }
-    std::printf("%s\n", path.c_str());
+    std::printf("%s %s\n", path.c_str(), scan_time(i).c_str());
   }
   return 0;
 }

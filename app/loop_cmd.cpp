@@ -126,23 +126,6 @@ int open_failed(const Command &c) {
   return -1;
 }
 
-// Transformation 1 spans the whole display space, transformation 0 maps
-// window pixels with y counted down from the top (0 at the top, -height at
-// the bottom), which is what the drawing commands' pixel points expect.
-void set_up_transformations(int ws_type) {
-  float mx = 1.0f, my = 1.0f;
-  ginq_maxview(ws_type, &mx, &my);
-  const float whole[4] = {0.0f, mx, 0.0f, my};
-  gset_ws_win(0, whole);
-  gset_vp(1, whole);
-  gset_win(1, whole);
-  gset_vp(0, whole);
-  const float w = static_cast<float>(gget_window_width());
-  const float h = static_cast<float>(gget_window_height());
-  const float pixels[4] = {0.0f, w, -h, 0.0f};
-  gset_win(0, pixels);
-}
-
 void load_color_table_into_kernel() {
   const int n = CLR_get_num();
   for (int i = 0; i < n; i++) {
@@ -170,7 +153,7 @@ int open_window(const Command &c) {
 
   gactivate_ws(0);
   gclear_ws(0, 1);
-  set_up_transformations(st.ws_type);
+  set_up_drawing(st.ws_type);
   gsel_norm_tran(0);
   load_color_table_into_kernel();
   gset_cursor(GKS_CURSOR_STOP);
@@ -429,10 +412,12 @@ int color_table(const Command &c) {
 }
 
 // ---------------------------------------------------------------------------
-// The drawing commands and the drawing rows of "set" belong to the drawing
-// module; until it is linked in they are answered as unknown commands.
+// Temporary stand-ins, only for the metafile command and the plot-domain row
+// of "set": both come with their own work and answer as unknown commands
+// until then.
 
-int drawing_not_available(const Command &c) { return c.quote("Invalid command: %s\n"); }
+int metafile_not_built_yet(const Command &c) { return c.quote("Invalid command: %s\n"); }
+int set_domain_not_built_yet(const Command &c, const Words &) { return metafile_not_built_yet(c); }
 
 // ---------------------------------------------------------------------------
 // Set.
@@ -512,8 +497,6 @@ int set_draw(const Command &c, const Words &v) {
   return c.quote("Invalid set draw command: %s\n");
 }
 
-int set_drawing_row(const Command &c, const Words &) { return drawing_not_available(c); }
-
 int set_frame_delay(const Command &c, const Words &v) {
   float d = 0.0f;
   if (!delay_value(v[2], &d)) return set_invalid(c);
@@ -542,16 +525,26 @@ struct SetRow {
 
 // Name and value.
 const SetRow kSetTwoWords[] = {
-    {"na", set_name},        {"si", set_size},        {"di", set_direction},   {"de", set_delay},
-    {"pa", set_pause},       {"out", set_output},     {"dr", set_draw},        {"tr", set_drawing_row},
-    {"vi", set_drawing_row}, {"wi", set_drawing_row}, {"do", set_drawing_row}, {"li", set_drawing_row},
-    {"ma", set_drawing_row}, {"te", set_drawing_row},
+    {"na", set_name},
+    {"si", set_size},
+    {"di", set_direction},
+    {"de", set_delay},
+    {"pa", set_pause},
+    {"out", set_output},
+    {"dr", set_draw},
+    {"tr", set_transformation},
+    {"vi", set_viewport},
+    {"wi", set_window},
+    {"do", set_domain_not_built_yet},
+    {"li", set_attribute_without_value},
+    {"ma", set_attribute_without_value},
+    {"te", set_attribute_without_value},
 };
 
 // Name, attribute and value.
 const SetRow kSetThreeWords[] = {
-    {"de", set_frame_delay}, {"vi", set_drawing_row}, {"wi", set_drawing_row},
-    {"li", set_drawing_row}, {"ma", set_drawing_row}, {"te", set_drawing_row},
+    {"de", set_frame_delay}, {"vi", set_viewport}, {"wi", set_window},
+    {"li", set_line},        {"ma", set_marker},   {"te", set_text},
 };
 
 template <size_t N>
@@ -675,10 +668,10 @@ const CommandRow kCommands[] = {
     {{{"co"}}, color_table},
     {{{"se"}}, set},
     {{{"qu"}}, query},
-    {{{"te"}}, drawing_not_available},
-    {{{"li"}}, drawing_not_available},
-    {{{"ma"}}, drawing_not_available},
-    {{{"mf"}, {"meta"}, {"zybmeta"}}, drawing_not_available},
+    {{{"te"}}, draw_text},
+    {{{"li"}}, draw_line},
+    {{{"ma"}}, draw_marker},
+    {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile_not_built_yet},
     {{{"ki"}}, kill_looper},
     {{{"he"}}, help},
 };

@@ -1,6 +1,7 @@
 // The looper's own sources only: the command record and the helpers that
 // every command family uses to read its words. loop_cmd.cpp holds the
-// keyword table and the frame, image, loop and query commands.
+// keyword table and the frame, image, loop and query commands; loop_draw.cpp
+// the drawing commands and the drawing rows of "set".
 #pragma once
 
 #include <string>
@@ -44,5 +45,21 @@ int scan_pair(const std::string &word, char sep, int *a, int *b, const char **re
 // File names from clients: regular files only (no pipes, standard streams
 // or devices); start-up commands are the user's own. Refusals are logged.
 bool file_name_acceptable(const Command &c, const std::string &name);
+
+// The drawing commands.
+int draw_text(const Command &c);
+int draw_line(const Command &c);
+int draw_marker(const Command &c);
+// The drawing rows of "set": v[0] the name, v[1] and v[2] the values.
+int set_transformation(const Command &c, const Words &v);
+int set_viewport(const Command &c, const Words &v);
+int set_window(const Command &c, const Words &v);
+int set_line(const Command &c, const Words &v);
+int set_marker(const Command &c, const Words &v);
+int set_text(const Command &c, const Words &v);
+int set_attribute_without_value(const Command &c, const Words &v);  // "li", "ma", "te" with one word
+// What "open" sets up for drawing: transformation 0 in window pixels,
+// transformation 1 over the display space, the text height and alignment.
+void set_up_drawing(int ws_type);
 
 }  // namespace loop_cmd

@@ -120,6 +120,11 @@ const KeywordRow kKeywords[] = {
     {"bar", Match::prefix, 3, decode_bar},
     {"nobar", Match::whole, 0, [](const char *) { settings().color_bar = 0; }},
     {"nohdr", Match::whole, 0, [](const char *) { settings().grid_headers = 0; }},
+    {"shadow", Match::prefix, 6,
+     [](const char *w) {
+       int drop = std::atoi(value_after(w, 7));
+       gset_font_drop(drop < 1 ? 4 : drop);
+     }},
     {"max_bad", Match::prefix, 7,
      [](const char *w) {
        int limit = std::atoi(value_after(w, 8));

@@ -10,6 +10,11 @@
 #include "gks/gks_x11.h"
 
 #include "gks/gks_driver.h"
+#include "gks/gks_fill.h"
+#include "gks/gks_font.h"
 #include "gks/gks_img.h"
+#include "gks/gks_line.h"
+#include "gks/gks_mark.h"
 #include "gks/gks_obj.h"
+#include "gks/gks_text.h"
 #include "gks/gks_zoom.h"

@@ -38,13 +38,25 @@ struct GksDriver {
   int (*transform)(int code, int n, const float rect[4]) = nullptr;
   // An attribute changed: the object code of the setter (33-36 lines, 43-46
   // markers, 53-61 text, 73-76 fill areas), its value and its data as the
-  // object cache keeps them.
+  // object cache keeps them. Called only when the value changed (fill
+  // colours: always), after the kernel stored it, so the getters
+  // (gget_line_width, gget_text_attributes, ...) already give the new value;
+  // on a metafile the style index (74) and the up vector (58) are not stored.
   int (*attribute)(int code, int value, const void *data) = nullptr;
 
-  // Primitives in world coordinates of the current transformation.
+  // Primitives in world coordinates of the current transformation (x, y
+  // pairs); convert with xW_ps / yW_ps (files) or xW_p / yW_p (X). The
+  // kernel has made its checks and the cache entry; the attributes come
+  // from the getters of gks_line.h, gks_mark.h, gks_fill.h and gks_text.h.
+  // polyline: at least two points, known to touch the window.
   int (*polyline)(int count, const float *pts) = nullptr;
+  // fill_area: any count the window test let through; fill, then outline.
   int (*fill_area)(int count, const float *pts) = nullptr;
+  // polymarker: gmark_points (gks_mark.h) does the shapes and the drop
+  // shadow; the row gives the device size and a MarkerSink.
   int (*polymarker)(int count, const float *pts) = nullptr;
+  // text: a non-empty string at a world position; gtext_strokes
+  // (gks_text.h) lays a stroke font out, with the drop shadow, into a TextSink.
   int (*text)(const float pos[2], const char *string) = nullptr;
 };
 

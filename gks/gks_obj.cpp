@@ -11,6 +11,10 @@
 #include "gks/gks_colr.h"
 #include "gks/gks_driver.h"
 #include "gks/gks_evnt.h"
+#include "gks/gks_fill.h"
+#include "gks/gks_line.h"
+#include "gks/gks_mark.h"
+#include "gks/gks_text.h"
 #include "gks/gks_tran.h"
 #include "gks/gks_x11.h"
 #include "util/mess.h"
@@ -74,27 +78,63 @@ Obj *append(int type, int value) {
 
 const float *floats(const void *data) { return static_cast<const float *>(data); }
 
-// Replays what the kernel can replay; the drawing areas add their codes.
+// Replays a record as the kernel call that made it. Codes whose call takes
+// only the value have no data.
 struct Replay {
   int type;
+  bool needs_data;
   int (*run)(int value, const void *data);
 };
 
+const int *ints(const void *data) { return static_cast<const int *>(data); }
+float first_float(const void *data) { return *floats(data); }
+// A text record holds the position, then the string.
+const char *text_of(const void *data) { return static_cast<const char *>(data) + 2 * sizeof(float); }
+
 const Replay kReplays[] = {
-    {GOBJ_MESSAGE, [](int, const void *d) { return gmessage(1, static_cast<const char *>(d)); }},
-    {GOBJ_WS_VP, [](int, const void *d) { return gset_ws_vp(1, floats(d)); }},
-    {GOBJ_WS_WIN, [](int, const void *d) { return gset_ws_win(1, floats(d)); }},
-    {GOBJ_SEL_TRAN, [](int v, const void *) { return gsel_norm_tran(v); }},
-    {GOBJ_VP, [](int v, const void *d) { return gset_vp(v, floats(d)); }},
-    {GOBJ_WIN, [](int v, const void *d) { return gset_win(v, floats(d)); }},
-    {GOBJ_COLR_REP, [](int v, const void *d) { return gset_colr_rep(1, v, floats(d)); }},
-    {GOBJ_CLEAR_REGION, [](int, const void *d) { return gclear_region(floats(d)); }},
+    {GOBJ_MESSAGE, true, [](int, const void *d) { return gmessage(1, static_cast<const char *>(d)); }},
+    {GOBJ_WS_VP, true, [](int, const void *d) { return gset_ws_vp(1, floats(d)); }},
+    {GOBJ_WS_WIN, true, [](int, const void *d) { return gset_ws_win(1, floats(d)); }},
+    {GOBJ_SEL_TRAN, false, [](int v, const void *) { return gsel_norm_tran(v); }},
+    {GOBJ_VP, true, [](int v, const void *d) { return gset_vp(v, floats(d)); }},
+    {GOBJ_WIN, true, [](int v, const void *d) { return gset_win(v, floats(d)); }},
+    {GOBJ_COLR_REP, true, [](int v, const void *d) { return gset_colr_rep(1, v, floats(d)); }},
+    {GOBJ_CLEAR_REGION, true, [](int, const void *d) { return gclear_region(floats(d)); }},
+
+    {GOBJ_POLYLINE, true, [](int v, const void *d) { return gpolyline(v, floats(d)); }},
+    {GOBJ_LINE_TYPE, false, [](int v, const void *) { return gset_linetype(v); }},
+    {GOBJ_LINE_WIDTH, true, [](int, const void *d) { return gset_linewidth(first_float(d)); }},
+    {GOBJ_LINE_COLR, false, [](int v, const void *) { return gset_line_colr_ind(v); }},
+    {GOBJ_LINE_BOLD, false, [](int v, const void *) { return gset_line_print_bold(v); }},
+
+    {GOBJ_POLYMARKER, true, [](int v, const void *d) { return gpolymarker(v, floats(d)); }},
+    {GOBJ_MARK_TYPE, false, [](int v, const void *) { return gset_marker_type(v); }},
+    {GOBJ_MARK_SIZE, true, [](int, const void *d) { return gset_marker_size(first_float(d)); }},
+    {GOBJ_MARK_COLR, false, [](int v, const void *) { return gset_marker_colr_ind(v); }},
+    {GOBJ_MARK_WIDTH, true, [](int, const void *d) { return gset_marker_width(first_float(d)); }},
+
+    {GOBJ_TEXT, true, [](int, const void *d) { return gtext(floats(d), text_of(d)); }},
+    {GOBJ_TEXT_SPACE, true, [](int, const void *d) { return gset_space(first_float(d)); }},
+    {GOBJ_TEXT_CHAR_SPACE, true, [](int, const void *d) { return gset_char_space(first_float(d)); }},
+    {GOBJ_TEXT_EXPAN, true, [](int, const void *d) { return gset_expan(first_float(d)); }},
+    {GOBJ_TEXT_COLR, false, [](int v, const void *) { return gset_text_colr_ind(v); }},
+    {GOBJ_TEXT_HEIGHT, true, [](int, const void *d) { return gset_char_ht(first_float(d)); }},
+    {GOBJ_TEXT_UP, true, [](int, const void *d) { return gset_char_up_vec(floats(d)); }},
+    {GOBJ_TEXT_FONT, true, [](int, const void *d) { return gset_fontprec(ints(d)); }},
+    {GOBJ_TEXT_ALIGN, true, [](int, const void *d) { return gset_text_align(ints(d)); }},
+    {GOBJ_TEXT_WIDTH, true, [](int, const void *d) { return gset_text_width(first_float(d)); }},
+
+    {GOBJ_FILL_AREA, true, [](int v, const void *d) { return gfill_area(v, floats(d)); }},
+    {GOBJ_FILL_STYLE, false, [](int v, const void *) { return gset_fill_int_style(v); }},
+    {GOBJ_FILL_INDEX, false, [](int v, const void *) { return gset_fill_style_ind(v); }},
+    {GOBJ_FILL_COLR, false, [](int v, const void *) { return gset_fill_colr_ind(v); }},
+    {GOBJ_FILL_SOLID, false, [](int v, const void *) { return gset_fill_print_solid(v); }},
 };
 
 int replay_call(int type, int value, const void *data) {
   for (const Replay &r : kReplays) {
     if (r.type != type) continue;
-    return data || type == GOBJ_SEL_TRAN ? r.run(value, data) : -1;
+    return data || !r.needs_data ? r.run(value, data) : -1;
   }
   return -1;
 }

@@ -6,6 +6,7 @@
 
 #include "gks/gks_colr.h"
 #include "gks/gks_state.h"
+#include "gks/gks_text.h"
 #include "gks/gks_tran.h"
 #include "gks/gks_x11.h"
 #include "util/resrc.h"
@@ -76,6 +77,11 @@ int GPH_set_def_font(const char *name) {
 }
 
 const char *GPH_get_def_font() { return tool().font_name.c_str(); }
+
+int GPH_text_align(int h, int v) {
+  const int align[2] = {h, v};
+  return gset_text_align(align);
+}
 
 int GPH_set_view_size(float sx, float sy, float ox, float oy) {
   ToolState &t = tool();

@@ -282,6 +282,19 @@ float yW_p(float y) {
   return clamp_to(v, GKS_PIXEL_CLAMP);
 }
 
+// The same expressions as xW_p and yW_p, with the state read once: text
+// converts its strokes a piece at a time.
+void gW_p_points(int count, const float *pts, float *out) {
+  const TranState &t = tr();
+  for (int i = 0; i < 2 * count; i += 2) {
+    const float x = ((pts[i] - t.cur_wn.xmin) * t.wn_vp_x + t.cur_vp.xmin - t.wkwn.xmin) * t.wkwn_plt_x + t.plt.x0;
+    const float y =
+        (t.wkwn.ymax - ((pts[i + 1] - t.cur_wn.ymin) * t.wn_vp_y + t.cur_vp.ymin)) * t.wkwn_plt_y + t.plt.y0;
+    out[i] = clamp_to(x, GKS_PIXEL_CLAMP);
+    out[i + 1] = clamp_to(y, GKS_PIXEL_CLAMP);
+  }
+}
+
 float xNDC_p(float x) {
   const TranState &t = tr();
   return clamp_to((x - t.wkwn.xmin) * t.wkwn_plt_x + t.plt.x0, GKS_PIXEL_CLAMP);

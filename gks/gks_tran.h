@@ -43,5 +43,7 @@ float xW_ps(float x);
 float yW_ps(float y);
 float xNDC_ps(float x);
 float yNDC_ps(float y);
+// xW_p and yW_p of count points (x, y pairs) into out, in one pass.
+void gW_p_points(int count, const float *pts, float *out);
 float xp_W(float px);
 float yp_W(float py);

@@ -14,12 +14,17 @@
 #include <X11/Xatom.h>
 
 #include "gks/gks_colr.h"
+#include "gks/gks_draw.h"
 #include "gks/gks_driver.h"
 #include "gks/gks_evnt.h"
+#include "gks/gks_fill.h"
 #include "gks/gks_img.h"
+#include "gks/gks_line.h"
 #include "gks/gks_loop.h"
+#include "gks/gks_mark.h"
 #include "gks/gks_obj.h"
 #include "gks/gks_state.h"
+#include "gks/gks_text.h"
 #include "gks/gks_tran.h"
 #include "gks/gks_zoom.h"
 #include "image/img_tool.h"
@@ -51,6 +56,7 @@ constexpr long kWindowEvents = KeyPressMask | KeyReleaseMask | ButtonPressMask |
 // What the window layer keeps for itself.
 struct WindowExtras {
   Pixmap icon_pixmap = 0;
+  int plot_count = 0;  // ginit_plot calls
 };
 
 WindowExtras &extras() {
@@ -347,6 +353,7 @@ void finish_open() {
   st.open_graphics = 1;
   ginit_objs();
   ginit_plot(0);
+  gsetup_fonts();
   ginit_background();
   gsync();
   gcheck_event();
@@ -446,6 +453,7 @@ int open_pixmap_ws(const char *device) {
   st.open_graphics = 1;
   ginit_objs();
   ginit_plot(0);
+  gsetup_fonts();
   gsync();
   return 0;
 }
@@ -483,12 +491,15 @@ void start_file_ws(int type) {
   st.open_graphics = 1;
   ginit_objs();
   ginit_plot(file_plot_mode(type));
+  gsetup_fonts();
 }
 
 // ---- Closing -----------------------------------------------------------------
 
 void free_attribute_contexts() {
   GksState &st = gks_state();
+  gfree_text_font();
+  gdel_fill_pat();
   for (GC *gc : {&st.line_gc, &st.mark_gc, &st.fill_gc, &st.text_gc}) {
     if (*gc && st.display) XFreeGC(st.display, *gc);
     *gc = nullptr;
@@ -596,14 +607,18 @@ GksDriver x11_row(int type, const char *name, int (*open)(const char *), int (*c
   row.clear_region = x11_clear_region;
   row.clip = x11_clip;
   row.image = gimg_put_x11;
+  row.attribute = gattr_x11;
+  row.polyline = gline_x11;
+  row.fill_area = gfill_x11;
+  row.polymarker = gmark_x11;
+  row.text = gtext_x11;
   return row;
 }
 
 }  // namespace
 
 const GksDriver gks_window_driver = x11_row(GKS_WIN, "X11 window", open_window_ws, close_window_ws);
-const GksDriver gks_pixmap_driver =
-    x11_row(GKS_PIX, "X11 pixmap of another program", open_pixmap_ws, close_pixmap_ws);
+const GksDriver gks_pixmap_driver = x11_row(GKS_PIX, "X11 pixmap of another program", open_pixmap_ws, close_pixmap_ws);
 
 namespace {
 
@@ -669,8 +684,17 @@ int gclose_ws(int ws) {
 int ginit_plot(int mode) {
   if (mode == -1) return -1;
   GksState &st = gks_state();
+  ++extras().plot_count;
+  greset_text();
+  greset_line();
+  greset_marker();
+  greset_fill();
   ginit_loop();
   ginit_tran(mode);
+  ginit_text(mode);
+  ginit_line(mode);
+  ginit_marker(mode);
+  ginit_fill(mode);
   if (mode == 0) {
     st.Xerror = 0;
     st.Xerror_print = 1;
@@ -690,6 +714,8 @@ int ginit_plot(int mode) {
   }
   return 0;
 }
+
+int gget_plot_count() { return extras().plot_count; }
 
 // ---------------------------------------------------------------- types
 

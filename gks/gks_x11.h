@@ -61,6 +61,10 @@ int gdeactivate_ws(int ws);
 int gopen_ws(int ws, const char *device, int type);
 int gclose_ws(int ws);     // 0, or -1 when nothing is open
 int ginit_plot(int mode);  // a GKS_PLOT_* mode
+// How often ginit_plot has reset the plot state (transformations and
+// attributes): a caller that set them up sees from a change that a resize
+// or a new workstation has undone its set-up.
+int gget_plot_count();
 
 // Type predicates.
 int gtype_is_WIN();

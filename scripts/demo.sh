@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo loop: builds the looper, writes a set of radar-like frames with the
 # project's own GIF writer, starts zorazez on them (under a private Xvfb when
-# no DISPLAY is set), drives it with animctl and saves frames as PNG.
+# no DISPLAY is set), labels every frame with its time, a station and the
+# storm's track through the drawing commands, drives the loop with animctl
+# and saves frames as PNG.
 #
 # Environment: DEMO_DIR (output, default ./demo-out), DEMO_WINDOW (window
 # number, default 750), DEMO_SECONDS (how long the loop runs at the end,
@@ -19,7 +21,7 @@ rm -rf "$out"
 mkdir -p "$out/frames" "$out/saved"
 
 echo "== writing 16 frames of 640x512 into $out/frames"
-build/bin/demo_frames "$out/frames" 16 >/dev/null
+build/bin/demo_frames "$out/frames" 16 >"$out/frames.txt"
 
 xvfb_pid=
 looper_pid=
@@ -57,6 +59,14 @@ ctl() {
   build/bin/animctl -wn "$win" "$@" | sed 's/^/  /'
 }
 ctl qu num
+
+echo "== drawing on every frame: its time, station OKX and the storm's track"
+ctl "se te co yellow;se te he 14;se ma co white;se ma st circle;se ma si 1;se li co red;se li st dash"
+frame=0
+while read -r _ time; do
+  ctl "se dr $frame;te 320,24 $time UTC;ma 470,330 x;te 470,310 OKX;li 100,400 540,120"
+  frame=$((frame + 1))
+done <"$out/frames.txt"
 ctl se de 0.15
 ctl se pa 1.0
 ctl start

@@ -1,13 +1,15 @@
 // The looper's drawing commands (text, line, marker) and the drawing rows
 // of "set": transformation, viewport, window, and the line, marker and text
 // attributes. Everything is drawn into the draw target of "set dr", and the
-// window is updated after each drawing command.
+// window is updated (and a dump file of the plot parameters written) after
+// each drawing command.
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
 #include "app/loop_cmd.h"
+#include "app/plt_tool.h"
 #include "gks/gks.h"
 #include "util/mess.h"
 #include "util/string.h"
@@ -68,6 +70,13 @@ void follow_reset() {
   if (!st.open || set_up().plot_count == gget_plot_count()) return;
   set_up_drawing(set_up().ws_type);
   gsel_norm_tran(st.trans);
+}
+
+// What a drawing command drew shows in the window and, when the plot
+// parameters ask for a dump file, goes into it.
+void show_drawing() {
+  gupdate_window();
+  PLT_dump_drawing();
 }
 
 // The text of "te": the rest of the line after the point word, from its
@@ -262,7 +271,7 @@ int draw_text(const Command &c) {
   const Point w = world_point(p);
   const float pos[2] = {w.x, w.y};
   gtext(pos, text.c_str());
-  gupdate_window();
+  show_drawing();
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Text plotted at: %s %s\n", c.args[0].c_str(), text.c_str());
 }
 
@@ -275,7 +284,7 @@ int draw_line(const Command &c) {
   b = world_point(b);
   const float pts[4] = {a.x, a.y, b.x, b.y};
   gpolyline(2, pts);
-  gupdate_window();
+  show_drawing();
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Line plotted at: %s %s\n", c.args[0].c_str(), c.args[1].c_str());
 }
 
@@ -287,7 +296,7 @@ int draw_marker(const Command &c) {
   p = world_point(p);
   const float pts[2] = {p.x, p.y};
   gpolymarker(1, pts);
-  gupdate_window();
+  show_drawing();
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Marker plotted at: %s\n", c.args[0].c_str());
 }
 

@@ -9,7 +9,9 @@
 #include "domain/maptran.h"
 #include "domain/region.h"
 #include "gks/gks.h"
+#include "gks/gks_ps.h"
 #include "image/gif.h"
+#include "image/img_tool.h"
 #include "util/date.h"
 #include "util/files.h"
 #include "util/mess.h"
@@ -65,6 +67,16 @@ void decode_bar(const char *word) {
   }
 }
 
+// The writers of the dump types; the suite's own image type has none here
+// and is written as a window dump, like its default name says.
+int dump_image_type(int dump_type) {
+  switch (dump_type) {
+    case 2: return IMG_OUT_GIF;
+    case 4: return IMG_OUT_PNG;
+    default: return IMG_OUT_XWD;
+  }
+}
+
 void decode_dump(int type, const char *word) { PLT_set_dump(type, std::strlen(word) > 4 ? word + 4 : nullptr); }
 
 enum class Match { whole, prefix };
@@ -113,7 +125,12 @@ const KeywordRow kKeywords[] = {
     {"rwclr", Match::whole, 0, [](const char *) { gset_rw_colors(1); }},
     {"norwclr", Match::whole, 0, [](const char *) { gset_rw_colors(0); }},
     {"nolooptitle", Match::whole, 0, [](const char *) { gset_loop_title(0); }},
-    {"pscolor", Match::whole, 0, [](const char *) { gset_inverse(1); }},
+    {"pscolor", Match::whole, 0,
+     [](const char *) {
+       gps_set_colorPS(1);
+       gset_inverse(1);
+     }},
+    {"psrev", Match::whole, 0, [](const char *) { gps_set_reverse(1); }},
     {"clear", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_CLEAR); }},
     {"new", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_NEW); }},
     {"kill", Match::whole, 0, [](const char *) { gset_pix_mode(GKS_PIX_MODE_KILL); }},
@@ -214,6 +231,14 @@ int PLT_set_num_overlay(int n) {
 int PLT_set_overlay_base(int n) {
   settings().overlay_base = n;
   return 0;
+}
+
+int PLT_dump_drawing() {
+  const PltSettings &s = settings();
+  if (s.dump_type == 0) return 0;
+  if (gsave_image_as(s.dump_name, dump_image_type(s.dump_type)) != 0) return 1;
+  MESS_print(MESS_WARN, "Unable to write dump file: %s\n", s.dump_name);
+  return -1;
 }
 
 const PltSettings *PLT_get_settings() { return &settings(); }

@@ -27,5 +27,9 @@ int PLT_panel_decode(const char *text);
 int PLT_set_dump(int type, const char *name);
 int PLT_set_num_overlay(int n);
 int PLT_set_overlay_base(int n);
+// After a drawing command: the dump keywords' file ("gif", "png", "xwd",
+// "img" with a name) receives the picture just drawn into (the draw target).
+// 1 written, 0 no dump asked for, -1 after a message.
+int PLT_dump_drawing();
 const PltSettings *PLT_get_settings();
 void PLT_reset();  // back to the start-up settings

@@ -265,6 +265,15 @@ int gget_xviewport(short rect[4]) {
   return 0;
 }
 
+int gget_ws_win(float r[4]) {
+  const Rect &w = tr().wkwn;
+  r[0] = w.xmin;
+  r[1] = w.xmax;
+  r[2] = w.ymin;
+  r[3] = w.ymax;
+  return 0;
+}
+
 int gset_tran_mult(float mult) { return 0; }
 int greset_clip() { return 0; }
 

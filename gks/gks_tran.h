@@ -21,6 +21,7 @@ int gset_vp(int n, const float r[4]);
 int gsel_norm_tran(int n);
 int gpts_in_win(int count, const float *pts);  // x, y pairs in world units
 int gget_xviewport(short rect[4]);             // x, y, width, height in pixels
+int gget_ws_win(float r[4]);                   // the workstation window in force
 struct GksDispSpace {
   int device_units;  // always 1
   float xmax, ymax;  // largest coordinate: width - 1, height - 1

@@ -442,6 +442,8 @@ int IMG_set_untrusted(int on) {
   return old;
 }
 
+int IMG_get_untrusted() { return state().untrusted; }
+
 float IMG_set_native_wait(float seconds) {
   float old = state().native_wait;
   state().native_wait = seconds;

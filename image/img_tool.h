@@ -83,6 +83,7 @@ int IMG_read_zyb(const char *name, ImageRecord *img, int query);
 // standard stream or special file): set while a client's command runs.
 // Returns the previous setting.
 int IMG_set_untrusted(int on);
+int IMG_get_untrusted();
 
 // The wait between the ten tries for a deflated file that another process
 // is still writing (1 second). Returns the previous wait.

@@ -66,6 +66,7 @@ struct PsState {
   float line_width = 1.0f;
   int line_type = GKS_LINE_SOLID;
   int saved_offset[2] = {0, 0};  // the kernel's device offset before the open
+  int saved_color = 0;           // the colour switch before the open's options
 };
 
 PsState &ps() {
@@ -193,14 +194,15 @@ int open_ps_ws(const char *device) {
   static const char *const kNameEnvs[] = {"zybps_print", "PSPRINT", nullptr};
   static const char *const kGeometryEnvs[] = {"zybps_geometry", "PSGEOMETRY", nullptr};
   const std::string name = gplot_output_name(device, kNameEnvs, "zyb.ps");
+  PsState &s = ps();
+  // Each open sets its own page; its colour options last while it is open,
+  // and then the plot parameters' switch is in force again.
+  s.saved_color = s.pr_color;
   if (!gps_open_file(name.c_str())) {
     gerr_printf("gopen_ws", "unable to open postscript file\n");
     return -1;
   }
   gps_init();
-  PsState &s = ps();
-  // Each open sets its own page; the colour switches are the plot
-  // options' and stay.
   gps_set_EPS(0);
   gps_set_orient(0);
   gps_set_scale(1.0f);
@@ -212,6 +214,7 @@ int open_ps_ws(const char *device) {
   if (gps_init_file() != 0 || std::ferror(out())) {
     gerr_printf("gopen_ws", "unable to write postscript file\n");
     s.out.close();
+    s.pr_color = s.saved_color;
     return -1;
   }
   gget_win_offset(&s.saved_offset[0], &s.saved_offset[1]);
@@ -228,9 +231,11 @@ int open_ps_ws(const char *device) {
 }
 
 int close_ps_ws() {
-  const int *saved = ps().saved_offset;
-  gset_win_offset(saved[0], saved[1]);
-  return gps_close_file();
+  PsState &s = ps();
+  gset_win_offset(s.saved_offset[0], s.saved_offset[1]);
+  const int closed = gps_close_file();
+  s.pr_color = s.saved_color;
+  return closed;
 }
 
 int ps_color_rep(int, int ci, const float rgb[3]) { return gps_set_color_rep(ci, rgb[0], rgb[1], rgb[2]); }

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config libx11-dev libpng-dev zlib1g-dev
           libgtest-dev libbenchmark-dev xvfb x11-utils libxtst-dev
-          imagemagick libgif-dev gifsicle clang proj-bin libproj-dev)
+          imagemagick libgif-dev gifsicle clang proj-bin libproj-dev
+          ghostscript hp2xx)
 if [ "${1:-}" = "--runtime" ]; then
   packages=(build-essential cmake libx11-dev libpng-dev zlib1g-dev xvfb x11-utils)
 fi

@@ -1,13 +1,17 @@
 // The plot_param keywords reach the options of the modules that own them.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "app/plt_tool.h"
 #include "gks/gks_colr.h"
+#include "gks/gks_fill.h"
 #include "gks/gks_loop.h"
+#include "gks/gks_ps.h"
 #include "gks/gks_tool.h"
 #include "gks/gks_x11.h"
 #include "util/date.h"
@@ -16,6 +20,11 @@
 #include "util/resrc.h"
 
 namespace {
+
+std::string read_text(const std::string &path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 class PlotParam : public ::testing::Test {
  protected:
@@ -28,6 +37,8 @@ class PlotParam : public ::testing::Test {
     FILE_set_min_size(0);
     gset_loop_title(1);
     gset_pix_mode(0);
+    gps_set_colorPS(0);
+    gps_set_reverse(0);
   }
   static void decode(const char *list) {
     RES_put("plot_param", list);
@@ -88,6 +99,30 @@ TEST_F(PlotParam, KernelPagingAndDumpSwitches) {
     if (*out_file) RES_put("out_file", out_file);
     decode(words);
     EXPECT_EQ(std::to_string(s->dump_type) + s->dump_name, dump);
+  }
+}
+
+TEST_F(PlotParam, PostScriptColourAndReverseReachThePage) {
+  const struct {
+    const char *words, *fill;
+    int inverse;
+  } cases[] = {
+      {"", "0.296 setgray\n", 0},  // blue in grey: 0.8 / 2.7
+      {"pscolor", "0.00 0.00 1.00 setrgbcolor\n", 1},
+      {"psrev", "0.704 setgray\n", 0},
+  };
+  const std::string path = testing::TempDir() + "plot_param.ps";
+  for (const auto &c : cases) {
+    TearDown();
+    decode(c.words);
+    ASSERT_EQ(gopen_ws(0, path.c_str(), GKS_PS), 0);
+    const float blue[3] = {0, 0, 1}, square[] = {0.1f, 0.1f, 0.5f, 0.1f, 0.5f, 0.5f};
+    gset_colr_rep(1, 2, blue);
+    gset_fill_colr_ind(2);
+    gfill_area(3, square);
+    gclose_ws(0);
+    EXPECT_NE(read_text(path).find(c.fill), std::string::npos) << c.words;
+    EXPECT_EQ(gget_inverse(), c.inverse) << c.words;
   }
 }
 

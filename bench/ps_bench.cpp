@@ -6,10 +6,10 @@
 
 #include "bench/ratio_reporter.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <string>
 #include <vector>
 

@@ -44,7 +44,7 @@ struct LineTypeRow {
 };
 
 const LineTypeRow kLineTypes[] = {
-    {GKS_LINE_SOLID, "LT;\n"},      {GKS_LINE_DASH, "LT2,5,1;\n"},       {GKS_LINE_DOT, "LT5,8,1;\n"},
+    {GKS_LINE_SOLID, "LT;\n"},          {GKS_LINE_DASH, "LT2,5,1;\n"},       {GKS_LINE_DOT, "LT5,8,1;\n"},
     {GKS_LINE_DASH_DOT, "LT6,10,1;\n"}, {GKS_LINE_SHORT_DASH, "LT2,1,1;\n"},
 };
 

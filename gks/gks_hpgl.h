@@ -16,8 +16,8 @@ int ghpgl_set_rotate(int degrees);
 int ghpgl_set_base_width(float mm);
 int ghpgl_set_colorPS(int flag);  // kept, HPGL has no colours
 int ghpgl_get_colorPS();
-int ghpgl_set_reverse(int flag);  // kept
-int ghpgl_set_scale(float f);     // accepted, no effect
+int ghpgl_set_reverse(int flag);                             // kept
+int ghpgl_set_scale(float f);                                // accepted, no effect
 int ghpgl_set_color_rep(int ci, float r, float g, float b);  // nothing: the grey table is the PostScript driver's
 int ghpgl_init_file();
 int ghpgl_close_file();

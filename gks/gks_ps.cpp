@@ -46,8 +46,8 @@ struct DashRow {
 };
 
 const DashRow kDashes[] = {
-    {GKS_LINE_SOLID, "[] 0 setdash\n"},      {GKS_LINE_DASH, "[6] 0 setdash\n"},
-    {GKS_LINE_DOT, "[3 6] 0 setdash\n"},     {GKS_LINE_DASH_DOT, "[6 6 3 6] 0 setdash\n"},
+    {GKS_LINE_SOLID, "[] 0 setdash\n"},       {GKS_LINE_DASH, "[6] 0 setdash\n"},
+    {GKS_LINE_DOT, "[3 6] 0 setdash\n"},      {GKS_LINE_DASH_DOT, "[6 6 3 6] 0 setdash\n"},
     {GKS_LINE_SHORT_DASH, "[2] 0 setdash\n"},
 };
 
@@ -119,9 +119,7 @@ void set_pen_gray(int ci) { set_gray(kPenGrays[pen_shade(ci)], kPenGrayOps[pen_s
 
 // ---- The prolog -------------------------------------------------------------------
 
-void write_state_lines() {
-  put(ps().pr_color ? "0 0 0 setrgbcolor\n" : "0 setgray\n");
-}
+void write_state_lines() { put(ps().pr_color ? "0 0 0 setrgbcolor\n" : "0 setgray\n"); }
 
 void write_header() {
   const PsState &s = ps();
@@ -347,9 +345,7 @@ int ps_clear_region(const float rect[4]) {
   return 0;
 }
 
-int ps_message(int, const char *text) {
-  return gps_printf("%%%%Message: %s\n", gplot_comment_text(text).c_str());
-}
+int ps_message(int, const char *text) { return gps_printf("%%%%Message: %s\n", gplot_comment_text(text).c_str()); }
 
 GksDriver ps_row() {
   GksDriver row;

@@ -17,7 +17,7 @@ struct ImageRecord;
 // The stream ("|command" pipes, "+file" appends); nullptr after a message.
 // "PSCOLOR" in the environment switches colour output on.
 FILE *gps_open_file(const char *name);
-int gps_init();                    // the values in force: black, 1 dot, solid
+int gps_init();                      // the values in force: black, 1 dot, solid
 int gps_set_size(float w, float h);  // the paper in inches, long side first
 int gps_set_EPS(int flag);
 int gps_set_orient(int portrait);

@@ -47,10 +47,7 @@ uint32_t pack(unsigned r, unsigned g, unsigned b) { return (r << 16) | (g << 8) 
 class PixelColours {
  public:
   explicit PixelColours(const ImageRecord &img)
-      : img_(img),
-        red_(channel_of(img.red_mask)),
-        grn_(channel_of(img.green_mask)),
-        blu_(channel_of(img.blue_mask)) {}
+      : img_(img), red_(channel_of(img.red_mask)), grn_(channel_of(img.green_mask)), blu_(channel_of(img.blue_mask)) {}
 
   uint32_t of(unsigned long v) const {
     if (img_.color_type == 0 && (red_.max || grn_.max || blu_.max))
@@ -231,15 +228,14 @@ GpsRasterPlace gps_raster_place(const ImageRecord &img, int x, int y, const floa
   return place;
 }
 
-int gps_write_raster(FILE *out, const ImageRecord &img, const GpsRasterPlace &place, GpsRasterKind kind,
-                     bool reverse) {
+int gps_write_raster(FILE *out, const ImageRecord &img, const GpsRasterPlace &place, GpsRasterKind kind, bool reverse) {
   if (!out || img.width < 1 || img.height < 1 || !IMG_check_layout(&img)) return -1;
   const std::vector<uint32_t> pixels = colours_of(img);
   Palette pal;
   const bool indexed = kind == GpsRasterKind::colour && make_palette(pixels, &pal);
 
-  std::fprintf(out, "gsave\ninitclip\n%.3f %.3f translate\n%.3f %.3f scale\n", place.left, place.bottom,
-               place.width, place.height);
+  std::fprintf(out, "gsave\ninitclip\n%.3f %.3f translate\n%.3f %.3f scale\n", place.left, place.bottom, place.width,
+               place.height);
   const char *decode = "[0 1 0 1 0 1]";
   if (indexed) {
     write_palette_space(out, pal);

@@ -24,5 +24,4 @@ enum class GpsRasterKind { colour, grey };
 // indexed RGB with at most 256 colours, else RGB; grey levels for kind
 // grey ((0.9 r + g + 0.8 b) / 2.7, reversed with reverse). Samples are
 // run-length coded in ASCII85. 0, or -1 for a record without pixels.
-int gps_write_raster(FILE *out, const ImageRecord &img, const GpsRasterPlace &place, GpsRasterKind kind,
-                     bool reverse);
+int gps_write_raster(FILE *out, const ImageRecord &img, const GpsRasterPlace &place, GpsRasterKind kind, bool reverse);

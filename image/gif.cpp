@@ -91,6 +91,7 @@ bool read_color_table(GifByteReader &in, int count, ImageRecord *img) {
 // clipped to the record.
 void place_rows(const unsigned char *decoded, int w, int h, bool interlaced, ImageRecord *img) {
   size_t n = std::min(w, img->bytes_per_line);
+  if (n == 0 || decoded == nullptr) return;  // an empty image decodes to nothing
   size_t stream_row = 0;
   for (int row : LZW_row_order(h, interlaced)) {
     if (row < img->height) {

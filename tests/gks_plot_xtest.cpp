@@ -21,8 +21,8 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-constexpr int kPageW = 756, kPageH = 576;  // the PostScript drawing area of the default paper
-constexpr float kHpglPixel = 72.0f / 1015.0f;  // hp2xx pixels per plotter unit at 72 dpi
+constexpr int kPageW = 756, kPageH = 576;               // the PostScript drawing area of the default paper
+constexpr float kHpglPixel = 72.0f / 1015.0f;           // hp2xx pixels per plotter unit at 72 dpi
 constexpr int kHpglRangeW = 10658, kHpglRangeH = 8120;  // the HPGL default paper, 10.5 x 8 inches
 
 const float kRed[3] = {1, 0, 0}, kBlue[3] = {0, 0, 1}, kWhite[3] = {1, 1, 1};
@@ -91,7 +91,7 @@ const PixelMap kWindow{511, 0, 511};
 // Ghostscript at 72 dpi on the EPS page: one pixel per unit, 575 units to the square.
 const PixelMap kPsPage{575, 0, kPageH - 0.5f};
 // hp2xx: the drawing starts at the page offset of 10 units.
-const PixelMap kHpglPage{7611 * kHpglPixel, 10 * kHpglPixel, kHpglRangeH * kHpglPixel + 2 - 10 * kHpglPixel};
+const PixelMap kHpglPage{7611 * kHpglPixel, 10 * kHpglPixel, kHpglRangeH *kHpglPixel + 2 - 10 * kHpglPixel};
 
 Box region_box(const PixelMap &map, const Region &r, const std::function<bool(int, int)> &ink) {
   return ink_box(static_cast<int>(map.col(r.ndc[0])), static_cast<int>(map.row(r.ndc[3])),
@@ -122,9 +122,27 @@ Picture render_ps(const TempDir &dir, const std::string &ps) {
 Picture render_hpgl(const TempDir &dir, const std::string &hpgl) {
   const std::string png = dir / "page.png";
   std::string out;
-  run({"/usr/bin/hp2xx", "-q", "-m", "png", "-d", "72", "-x", "0", "-X", std::to_string(kHpglRangeW), "-y", "0", "-Y",
-       std::to_string(kHpglRangeH), "-w", std::to_string(kHpglRangeW / 1015.0 * 25.4), "-h",
-       std::to_string(kHpglRangeH / 1015.0 * 25.4), "-f", png, hpgl},
+  run({"/usr/bin/hp2xx",
+       "-q",
+       "-m",
+       "png",
+       "-d",
+       "72",
+       "-x",
+       "0",
+       "-X",
+       std::to_string(kHpglRangeW),
+       "-y",
+       "0",
+       "-Y",
+       std::to_string(kHpglRangeH),
+       "-w",
+       std::to_string(kHpglRangeW / 1015.0 * 25.4),
+       "-h",
+       std::to_string(kHpglRangeH / 1015.0 * 25.4),
+       "-f",
+       png,
+       hpgl},
       &out);
   return magick_decode(png);
 }
@@ -211,8 +229,10 @@ TEST_F(PlotFiles, AColourPageShowsTheIndexColoursAndAGreyPageTheirGreyLevels) {
     auto near = [](Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) <= 12; };
     const Rgb line = page.at(static_cast<int>(kPsPage.col(0.25f)), static_cast<int>(kPsPage.row(0.9f)));
     const Rgb fill = page.at(static_cast<int>(kPsPage.col(0.75f)), static_cast<int>(kPsPage.row(0.7f)));
-    EXPECT_TRUE(near(line, p.line)) << p.options << ": line " << int(line.r) << "," << int(line.g) << "," << int(line.b);
-    EXPECT_TRUE(near(fill, p.fill)) << p.options << ": fill " << int(fill.r) << "," << int(fill.g) << "," << int(fill.b);
+    EXPECT_TRUE(near(line, p.line)) << p.options << ": line " << int(line.r) << "," << int(line.g) << ","
+                                    << int(line.b);
+    EXPECT_TRUE(near(fill, p.fill)) << p.options << ": fill " << int(fill.r) << "," << int(fill.g) << ","
+                                    << int(fill.b);
   }
 }
 
@@ -278,7 +298,9 @@ TEST_F(PlotFiles, APictureOfManyColoursIsRgbOrGreyAndKeepsItsColours) {
   img.green_mask = 0x00FF00;
   img.blue_mask = 0x0000FF;
   ASSERT_NE(IMG_alloc_pixels(&img), nullptr);
-  auto colour = [](int x, int y) { return Rgb{static_cast<unsigned char>(x * 255 / 299), static_cast<unsigned char>(y), 128}; };
+  auto colour = [](int x, int y) {
+    return Rgb{static_cast<unsigned char>(x * 255 / 299), static_cast<unsigned char>(y), 128};
+  };
   for (int y = 0; y < img.height; ++y)
     for (int x = 0; x < img.width; ++x) {
       const Rgb c = colour(x, y);
@@ -300,7 +322,9 @@ TEST_F(PlotFiles, APictureOfManyColoursIsRgbOrGreyAndKeepsItsColours) {
       const Rgb want = colour(x, y);
       const Rgb got = page.at(static_cast<int>(x * scale), static_cast<int>(0.5f + y * scale));
       const int grey = static_cast<int>((0.9 * want.r + want.g + 0.8 * want.b) / 2.7);
-      const Rgb expected = colour_page ? want : Rgb{static_cast<unsigned char>(grey), static_cast<unsigned char>(grey), static_cast<unsigned char>(grey)};
+      const Rgb expected = colour_page ? want
+                                       : Rgb{static_cast<unsigned char>(grey), static_cast<unsigned char>(grey),
+                                             static_cast<unsigned char>(grey)};
       EXPECT_NEAR(got.r, expected.r, 4) << x << "," << y;
       EXPECT_NEAR(got.g, expected.g, 4) << x << "," << y;
       EXPECT_NEAR(got.b, expected.b, 4) << x << "," << y;
@@ -324,13 +348,24 @@ TEST_F(PlotFiles, FilesCarryTheirPageSetUpAndWriteAnOperatorOnlyWhenItsValueChan
     std::function<void()> draw;
     std::vector<std::pair<std::string, int>> counts;
   } files[] = {
-      {GKS_PS, "", [] {},
-       {{"90 rotate\n.25 inch -8.25 inch translate\n", 1}, {"30 dict begin\n", 1}, {"saveobj restore\n", 1},
-        {"scale\n", 0}, {"%%BoundingBox", 0}}},
-      {GKS_PS, ",eps,scale=0.5", [] {},
-       {{"%%BoundingBox: 0 0 576 756\n", 1}, {"0. inch -8.50 inch translate\n", 1}, {"0.50 0.50 scale\n", 1},
-        {"30 dict begin", 0}, {"saveobj restore", 0}}},
-      {GKS_PS, "",
+      {GKS_PS,
+       "",
+       [] {},
+       {{"90 rotate\n.25 inch -8.25 inch translate\n", 1},
+        {"30 dict begin\n", 1},
+        {"saveobj restore\n", 1},
+        {"scale\n", 0},
+        {"%%BoundingBox", 0}}},
+      {GKS_PS,
+       ",eps,scale=0.5",
+       [] {},
+       {{"%%BoundingBox: 0 0 576 756\n", 1},
+        {"0. inch -8.50 inch translate\n", 1},
+        {"0.50 0.50 scale\n", 1},
+        {"30 dict begin", 0},
+        {"saveobj restore", 0}}},
+      {GKS_PS,
+       "",
        [&] {
          gset_colr_rep(1, 1, kWhite);
          gset_line_colr_ind(505);
@@ -341,7 +376,8 @@ TEST_F(PlotFiles, FilesCarryTheirPageSetUpAndWriteAnOperatorOnlyWhenItsValueChan
          gpolyline(2, line);
        },
        {{"%%PL:2\n", 3}, {"1 setgray\n", 1}, {"4 dot lw\n", 1}, {"1.0 dot lw\n0 setgray\n[3 6] 0 setdash\nnp\n", 1}}},
-      {GKS_HPGL, ",nopcl",
+      {GKS_HPGL,
+       ",nopcl",
        [&] {
          gset_linetype(7);
          gpolyline(2, line);
@@ -350,7 +386,12 @@ TEST_F(PlotFiles, FilesCarryTheirPageSetUpAndWriteAnOperatorOnlyWhenItsValueChan
          gset_fill_int_style(GKS_FILL_HOLLOW);
          gfill_area(2, line);
        },
-       {{"IN;SP1;PA;\nPW0.2;SV;LT;\n", 1}, {"FT10,75;\n", 1}, {"SP;PG;\n", 1}, {"\033", 0}, {"LT2", 0}, {"LT5", 0},
+       {{"IN;SP1;PA;\nPW0.2;SV;LT;\n", 1},
+        {"FT10,75;\n", 1},
+        {"SP;PG;\n", 1},
+        {"\033", 0},
+        {"LT2", 0},
+        {"LT5", 0},
         {"LT6", 0}}},
       // Appended to the file of the row before: the pen line, no new page.
       {GKS_HPGL, "+", [] {}, {{"IN;SP1;PA;\n", 1}, {"PW0.2;SV;LT;\n", 2}, {"SP;PG;\n", 1}, {"\033", 0}}},
@@ -374,8 +415,8 @@ TEST_F(PlotFiles, OutputThatCannotBeWrittenLeavesNothingOpenAndClientsNameNoPipe
   const std::string blocker = dir_ / "plain_file", locked = dir_ / "locked";
   write_bytes(blocker, "not a directory");
   mkdir(locked.c_str(), 0555);
-  std::vector<std::pair<std::string, bool>> refused = {{blocker + "/out", false}, {"|cat >" + (dir_ / "piped"), true},
-                                                       {"+-", true}};
+  std::vector<std::pair<std::string, bool>> refused = {
+      {blocker + "/out", false}, {"|cat >" + (dir_ / "piped"), true}, {"+-", true}};
   if (geteuid() != 0) refused.emplace_back(locked + "/out", false);  // root writes anywhere
   gclose_ws(0);
   for (int type : {GKS_PS, GKS_HPGL})
@@ -385,7 +426,8 @@ TEST_F(PlotFiles, OutputThatCannotBeWrittenLeavesNothingOpenAndClientsNameNoPipe
       EXPECT_EQ(gopen_ws(0, name.c_str(), type), -1) << name;
       const std::string said = GetCapturedStderr();
       EXPECT_NE(said.find(client ? "not accepted from a client" : "Not a directory"), std::string::npos) << said;
-      EXPECT_NE(said.find(type == GKS_PS ? "gopen_ws: unable to open postscript file\n" : "gopen_ws: unable to open HPGL file\n"),
+      EXPECT_NE(said.find(type == GKS_PS ? "gopen_ws: unable to open postscript file\n"
+                                         : "gopen_ws: unable to open HPGL file\n"),
                 std::string::npos)
           << said;
       EXPECT_EQ(gchk_graphics(), 0);

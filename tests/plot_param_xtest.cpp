@@ -46,8 +46,7 @@ TEST(PlotParameters, DumpKeywordsWriteEachDrawingInTheFormTheGifKeywordsAsk) {
     const std::string dump = looper.dir() / r.file;
     EXPECT_EQ(looper.ctl({"open"}), "Window opened\n");
     EXPECT_NE(access(dump.c_str(), F_OK), 0) << "nothing drawn yet";
-    EXPECT_EQ(looper.ctl({"se li co red;li 10,20 200,20"}),
-              "Line color set to: red\nLine plotted at: 10,20 200,20\n");
+    EXPECT_EQ(looper.ctl({"se li co red;li 10,20 200,20"}), "Line color set to: red\nLine plotted at: 10,20 200,20\n");
     const Picture first = magick_decode(dump);
     ASSERT_EQ(std::make_pair(first.width, first.height), std::make_pair(640, 512)) << r.params;
     EXPECT_TRUE(near(first.at(100, 20), {255, 0, 0})) << r.params;

@@ -229,20 +229,29 @@ bool read_for_window(const std::string &path, ImageRecord *img) {
   return LOOP_state().open == 1 && gread_image_file(path.c_str(), img) == 1;
 }
 
-// The image becomes the newest frame; the oldest go first so that the
-// loop holds no more than the watch keeps. Nothing is redrawn: the loop
-// reaches the new frame in its turn.
+// The oldest frames go until the loop holds no more than the watch keeps.
+void trim() {
+  while (gget_num_images() > watch.keep)
+    if (gremove_frame(0) != 1) break;
+}
+
+// The image becomes the newest frame. Nothing is redrawn: the loop reaches
+// the new frame in its turn.
 void add_frame(ImageRecord *img) {
-  while (gget_num_images() >= watch.keep && gremove_frame(0) == 1) {
-  }
-  const bool first = gget_num_images() == 0;
+  const int count = gget_num_images();
+  const bool first = count == 0;
   {
     DrawTargetKept kept;
-    const int f = gappend_frame();
+    // A full loop rolls on: the oldest frame's pixmap takes the newest picture.
+    const int f = count >= watch.keep || count >= GKS_MAX_FRAMES ? groll_frame() : gappend_frame();
     if (f < 0) return;
     gselect_frame(f);
+    int width = 0, height = 0;
+    gget_win_size(&width, &height);
+    if (img->width < width || img->height < height) gclear_frame(f);
     gload_image(img, 0, 0);
   }
+  trim();
   // As "create" does: a loop that had no frames starts running.
   if (first) gset_looping(1);
 }
@@ -388,10 +397,8 @@ void poll_directory() {
   std::map<std::string, Signature> settling;
   for (const Entry &e : unknown_versions(entries)) {
     const auto s = watch.settling.find(e.name);
-    if (s != watch.settling.end() && s->second == e.sig)
-      steady.push_back(e);
-    else
-      settling[e.name] = e.sig;
+    if (s != watch.settling.end() && s->second == e.sig) steady.push_back(e);
+    settling[e.name] = e.sig;
   }
   watch.settling = std::move(settling);
   load_arrivals(by_age(steady), false);
@@ -439,8 +446,11 @@ int LOOP_watch_start(const char *dir, const char *pattern, int keep, int untrust
   if (!list_directory(next, &entries)) return unable(dir, errno);
 
   watch = std::move(next);
-  // The newest files, in name order; the older ones are passed over for good.
+  // The newest files, in name order; the older ones are passed over for
+  // good. Frames beyond the number kept (a watch given again with a smaller
+  // number, frames made before) go at once.
   load_arrivals(by_age(entries), true);
+  trim();
   return 1;
 }
 

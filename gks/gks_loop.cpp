@@ -286,6 +286,26 @@ int gremove_frame(int n) {
   return 1;
 }
 
+int groll_frame() {
+  if (!display_ready()) return GKS_FRAME_WINDOW;
+  GksState &s = st();
+  // A slot without a pixmap has nothing to hand on.
+  if (s.num_images < 1 || !s.images[0].pixmap) return gappend_frame();
+  // The oldest picture goes, with whatever pointed at it; its pixmap stays
+  // to hold the newest, which spares the server a new one.
+  const Pixmap reused = s.images[0].pixmap;
+  const float end_pause = s.images[s.num_images - 1].delay;
+  s.images[0].pixmap = 0;
+  if (s.draw_window == reused) s.draw_window = s.base_window;
+  gremove_frame(0);
+  const int slot = s.num_images;
+  if (slot > 0) s.images[slot - 1].delay = s.loop_delay;
+  s.images[slot].pixmap = reused;
+  s.images[slot].delay = end_pause;
+  s.num_images = slot + 1;
+  return slot;
+}
+
 int gdelete_all_frames() {
   GksState &s = st();
   for (int i = 0; i < s.num_images && i < GKS_MAX_FRAMES; ++i) free_pixmap(s.images[i]);

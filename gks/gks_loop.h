@@ -39,8 +39,12 @@ int gdelete_all_frames();
 // at the end, the draw target and the current index follow their pictures.
 // When n is the frame on show, the window goes on showing it until the
 // next frame is displayed, which is the one that followed it. 1 done, 0 refused.
+// groll_frame is gremove_frame(0) and gappend_frame in one, the new frame
+// taking the old one's pixmap as it is (not cleared: the caller draws over
+// it).
 int gappend_frame();
 int gremove_frame(int n);
+int groll_frame();
 
 int gset_looping(int on);
 int gtoggle_loop(int mode);  // 0 stop, 1 start, other toggle

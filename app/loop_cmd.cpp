@@ -612,10 +612,11 @@ struct SetRow {
 
 // Name and value.
 const SetRow kSetTwoWords[] = {
+    {"fi", set_first_pause},
     {"na", set_name},        {"si", set_size},        {"di", set_direction},   {"de", set_delay},
     {"pa", set_pause},       {"out", set_output},     {"dr", set_draw},        {"tr", set_drawing_row},
     {"vi", set_drawing_row}, {"wi", set_drawing_row}, {"do", set_drawing_row}, {"li", set_drawing_row},
-    {"ma", set_drawing_row}, {"te", set_drawing_row}, {"fi", set_first_pause},
+    {"ma", set_drawing_row}, {"te", set_drawing_row},
 };
 
 // Name, attribute and value.

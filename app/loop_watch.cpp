@@ -38,7 +38,6 @@ using Clock = std::chrono::steady_clock;
 // Without inotify the directory is listed this often, and a file counts as
 // complete once two listings in a row found it unchanged.
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
-const char *const kDefaultPatterns[] = {"*.gif", "*.png", "*.xwd", "*.zyb"};
 // Set in the environment, this makes a watch poll even where inotify works.
 constexpr const char *kPollVariable = "zybwatch_poll";
 
@@ -108,7 +107,8 @@ struct Watch {
   bool active = false;
   std::string dir;      // as given, for replies
   std::string path;     // absolute, for opening
-  std::string pattern;  // as given; "" for the default list
+  std::string pattern;  // as given, or the default list
+  std::vector<std::string> globs;
   int keep = LOOP_WATCH_KEEP_MAX;
   bool untrusted = false;
   Descriptor events;                          // inotify; not valid while polling
@@ -125,9 +125,8 @@ Watch watch;
 bool matches(const Watch &w, const char *name) {
   // FNM_PERIOD: the hidden names downloaders write under before renaming
   // never match "*.gif".
-  if (!w.pattern.empty()) return fnmatch(w.pattern.c_str(), name, FNM_PERIOD) == 0;
-  for (const char *p : kDefaultPatterns)
-    if (fnmatch(p, name, FNM_PERIOD) == 0) return true;
+  for (const std::string &glob : w.globs)
+    if (fnmatch(glob.c_str(), name, FNM_PERIOD) == 0) return true;
   return false;
 }
 
@@ -430,7 +429,11 @@ int LOOP_watch_start(const char *dir, const char *pattern, int keep, int untrust
   Watch next;
   next.active = true;
   next.dir = dir;
-  next.pattern = pattern != nullptr ? pattern : "";
+  next.pattern = pattern != nullptr && *pattern != '\0' ? pattern : LOOP_WATCH_DEFAULT_PATTERN;
+  for (size_t at = 0, end; at < next.pattern.size(); at = end + 1) {
+    end = std::min(next.pattern.find(' ', at), next.pattern.size());
+    if (end > at) next.globs.push_back(next.pattern.substr(at, end - at));
+  }
   next.keep = keep;
   next.untrusted = untrusted != 0;
   char expanded[FILE_NAME_SIZE];
@@ -463,7 +466,7 @@ int LOOP_watch_stop() {
 int LOOP_watch_info(std::string *dir, std::string *pattern, int *keep) {
   if (!watch.active) return 0;
   if (dir) *dir = watch.dir;
-  if (pattern) *pattern = watch.pattern.empty() ? LOOP_WATCH_DEFAULT_PATTERN : watch.pattern;
+  if (pattern) *pattern = watch.pattern;
   if (keep) *keep = watch.keep;
   return 1;
 }

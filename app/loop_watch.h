@@ -18,8 +18,8 @@ constexpr int LOOP_WATCH_KEEP_MAX = 128;
 // The pattern that stands when none is given.
 constexpr const char *LOOP_WATCH_DEFAULT_PATTERN = "*.gif *.png *.xwd *.zyb";
 
-// Watches dir for files matching pattern (a shell glob; nullptr or "" for
-// the default list), keeping the newest keep frames (1 to
+// Watches dir for files matching pattern (shell globs separated by blanks;
+// nullptr or "" for the default), keeping the newest keep frames (1 to
 // LOOP_WATCH_KEEP_MAX); the newest keep matching files there now are
 // loaded at once, in name order. untrusted: the files are read under a
 // client's rules. Replaces the watch in force. 1 ok; 0 when dir cannot be

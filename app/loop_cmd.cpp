@@ -685,7 +685,7 @@ int query(const Command &c) {
 }
 
 // ---------------------------------------------------------------------------
-// Watching a directory: "wa dir [pattern] [keep N]", "wa off".
+// Watching a directory: "wa dir [pattern ...] [keep N]", "wa off".
 
 struct WatchWords {
   std::string dir;
@@ -704,7 +704,7 @@ bool watch_words(const Command &c, WatchWords *w) {
   if (a.empty()) return false;
   w->dir = a[0];
   size_t i = 1;
-  if (i < a.size() && !is_word(a[i], "keep")) w->pattern = a[i++];
+  for (; i < a.size() && !is_word(a[i], "keep"); i++) w->pattern += (i > 1 ? " " : "") + a[i];
   if (i == a.size()) return true;
   return i + 2 == a.size() && is_word(a[i], "keep") && keep_count(a[i + 1], &w->keep);
 }

@@ -178,7 +178,9 @@ TEST(LiveWatchInput, SpecialVanishingAndDamagedFilesAreSkippedAndALostDirectoryE
   EXPECT_EQ(looper.ctl({"wa " + scratch / "plain"}), "Unable to watch: " + scratch / "plain" + "\n");
   EXPECT_EQ(looper.ctl({"wa " + d + " *.nothing keep 5;qu num"}),
             "Watching " + d + " for *.nothing, keeping 5 frames\n0\n");
-  EXPECT_EQ(looper.ctl({"wa " + d}), "Watching " + d + " for *.gif *.png *.xwd *.zyb, keeping 128 frames\n");
+  EXPECT_EQ(looper.ctl({"wa " + d + " *.png *.xwd keep 9;wa " + d}),
+            "Watching " + d + " for *.png *.xwd, keeping 9 frames\nWatching " + d +
+                " for *.gif *.png *.xwd *.zyb, keeping 128 frames\n");
 
   mkfifo((scratch / "fifo").c_str(), 0600);
   EXPECT_EQ(symlink((scratch / "fifo").c_str(), (*dir / "fifo.gif").c_str()), 0);

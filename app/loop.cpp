@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "app/loop_watch.h"
 #include "app/plt_tool.h"
 #include "domain/region.h"
 #include "gks/gks.h"
@@ -208,6 +209,7 @@ void step_frame() {
     if (rest > kPollSeconds) {
       LOOP_chk_message();
       gcheck_event();
+      LOOP_watch_service();
       if (!loop_wanted()) return;
       rest = kPollSeconds;
     }
@@ -290,6 +292,7 @@ void LOOP_message() {
   while (state.running >= LOOP_RUN) {
     LOOP_chk_message();
     gcheck_event();
+    LOOP_watch_service();
     if (gget_input_mode() == 0) {  // the user quit in the window
       state.running = LOOP_STOP_DEL_QUEUE;
       break;

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/loop_watch.h"
 #include "app/plt_tool.h"
 #include "gks/gks.h"
+#include "image/gif.h"
 #include "image/img_tool.h"
 #include "mqueue/mqueue.h"
 #include "util/date.h"
@@ -207,7 +209,46 @@ bool image_placement(const Command &c, ImagePlacement *p) {
   return true;
 }
 
+// "ld all file.gif": the animation's frames become frames 0, 1, ... with
+// their own delays.
+struct AnimationLoad {
+  int next = 0;
+  std::vector<float> delays;
+};
+
+// Browsers show delays of 0 and 0.01 s as 0.1 s; so does the loop.
+float browser_delay(int delay_cs) { return (delay_cs <= 1 ? 10 : delay_cs) / 100.0f; }
+
+int take_animation_frame(ImageRecord *img, int delay_cs, void *user) {
+  auto *load = static_cast<AnimationLoad *>(user);
+  int f = load->next;
+  if (f < gget_num_images())
+    gclear_frame(f);
+  else
+    f = gcreate_frame(-1);
+  if (f < 0 || f >= GKS_MAX_FRAMES) return 1;  // no room for more
+  gselect_frame(f);
+  gload_image(img, 0, 0);
+  load->delays.push_back(browser_delay(delay_cs));
+  load->next++;
+  return 0;
+}
+
+int load_all(const Command &c) {
+  const std::string &file = c.args[1];
+  if (!file_name_acceptable(c, file)) return c.quote("Invalid load command: %s\n");
+  if (LOOP_state().open == 0) LOOP_process(-1, "open");
+  const int before = gget_num_images();
+  AnimationLoad load;
+  if (LOOP_state().open == 1) GIF_read_frames(file.c_str(), GKS_MAX_FRAMES, take_animation_frame, &load);
+  // Creating a frame changes its neighbour's delay: the file's come last.
+  for (int f = 0; f < load.next; f++) gset_loop_delay(f, load.delays[static_cast<size_t>(f)]);
+  if (gget_num_images() > before) gset_looping(1);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Loaded %d frames from: %s\n", load.next, file.c_str());
+}
+
 int load(const Command &c) {
+  if (c.args.size() >= 2 && is_word(c.args[0], "all")) return load_all(c);
   ImagePlacement p;
   if (!image_placement(c, &p)) return c.quote("Invalid load command: %s\n");
   gselect_frame(p.frame);
@@ -228,7 +269,8 @@ int overlay(const Command &c) {
 
 const char *save_extension() {
   switch (gget_save_image_type()) {
-    case IMG_OUT_GIF: return "gif";
+    case IMG_OUT_GIF:
+    case IMG_OUT_AGIF: return "gif";
     case IMG_OUT_PNG: return "png";
     default: return "xwd";
   }
@@ -282,7 +324,27 @@ int save_last(const Command &c, const char *templ) {
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Saved last frame in: %s\n", name.c_str());
 }
 
+// A frame of the animation written by "sa all" with the agif type: the
+// frame as it is on screen, shown as long as the loop shows it.
+int grab_animation_frame(int index, ImageRecord *img, int *delay_cs, void *) {
+  gselect_frame(index);
+  if (gget_image(img) != 1) return 0;
+  const double seconds = gget_frame_delay(index) + (index == 0 ? gget_first_pause() : 0.0f);
+  *delay_cs = static_cast<int>(std::min(std::lround(seconds * 100.0), 65535L));
+  return 1;
+}
+
+int save_animation(const Command &c, const char *templ) {
+  const int n = gget_num_images();
+  const std::string name = save_name(templ, "all", -1);
+  const bool saved = n > 0 && file_name_acceptable(c, name) &&
+                     GIF_write_frame_source(name.c_str(), n, grab_animation_frame, nullptr) == 1;
+  if (!saved) return LOOP_reply(c.sender, MQ_LAST_LINE, "Unable to save %d frames in: %s\n", n, name.c_str());
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Saved %d frames in: %s\n", n, name.c_str());
+}
+
 int save_all(const Command &c, const char *templ) {
+  if (gget_save_image_type() == IMG_OUT_AGIF) return save_animation(c, templ);
   const int n = gget_num_images();
   for (int f = 0; f < n; f++) {
     gselect_frame(f);
@@ -471,10 +533,18 @@ int set_pause(const Command &c, const Words &v) {
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Loop end pause set to: %2.1f\n", d);
 }
 
+int set_first_pause(const Command &c, const Words &v) {
+  float d = 0.0f;
+  if (!delay_value(v[1], &d)) return set_invalid(c);
+  gset_first_pause(d);
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "First frame pause set to: %2.1f\n", gget_first_pause());
+}
+
 int set_output(const Command &c, const Words &v) {
   int type = IMG_OUT_XWD;
   if (is_word(v[1], "gif")) type = IMG_OUT_GIF;
   if (is_word(v[1], "png")) type = IMG_OUT_PNG;
+  if (is_word(v[1], "agif")) type = IMG_OUT_AGIF;
   gset_save_image_type(type);
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Image output type set to: %s\n", v[1].c_str());
 }
@@ -525,6 +595,7 @@ struct SetRow {
 
 // Name and value.
 const SetRow kSetTwoWords[] = {
+    {"fi", set_first_pause},
     {"na", set_name},
     {"si", set_size},
     {"di", set_direction},
@@ -577,16 +648,22 @@ int query_pid(const Command &c) {
   return LOOP_reply(c.sender, MQ_LAST_LINE, "%d %d\n", LOOP_state().pid, ZYB_get_pid());
 }
 
+// The answer of "wa" and "qu wa".
+int reply_watch(const Command &c) {
+  std::string dir, pattern;
+  int keep = 0;
+  if (LOOP_watch_info(&dir, &pattern, &keep) == 0) return c.reply(MQ_LAST_LINE, "No watch\n");
+  return LOOP_reply(c.sender, MQ_LAST_LINE, "Watching %s for %s, keeping %d frames\n", dir.c_str(), pattern.c_str(),
+                    keep);
+}
+
 struct QueryRow {
   const char *item;  // leading letters of the item word
   int (*run)(const Command &c);
 };
 
 const QueryRow kQueries[] = {
-    {"wi", query_window},
-    {"la", query_last},
-    {"num", query_count},
-    {"pid", query_pid},
+    {"wi", query_window}, {"la", query_last}, {"num", query_count}, {"pid", query_pid}, {"wa", reply_watch},
 };
 
 int query(const Command &c) {
@@ -594,6 +671,43 @@ int query(const Command &c) {
     for (const QueryRow &row : kQueries)
       if (begins_with(c.args[0], row.item)) return row.run(c);
   return c.quote("Invalid query command: %s\n");
+}
+
+// ---------------------------------------------------------------------------
+// Watching a directory: "wa dir [pattern ...] [keep N]", "wa off".
+
+struct WatchWords {
+  std::string dir;
+  std::string pattern;
+  int keep = LOOP_WATCH_KEEP_MAX;
+};
+
+bool keep_count(const std::string &word, int *keep) {
+  if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
+  *keep = LOOP_int_value(word.c_str());
+  return *keep >= 1 && *keep <= LOOP_WATCH_KEEP_MAX;
+}
+
+bool watch_words(const Command &c, WatchWords *w) {
+  const Words &a = c.args;
+  if (a.empty()) return false;
+  w->dir = a[0];
+  size_t i = 1;
+  for (; i < a.size() && !is_word(a[i], "keep"); i++) w->pattern += (i > 1 ? " " : "") + a[i];
+  if (i == a.size()) return true;
+  return i + 2 == a.size() && is_word(a[i], "keep") && keep_count(a[i + 1], &w->keep);
+}
+
+int watch(const Command &c) {
+  if (c.args.size() == 1 && is_word(c.args[0], "off")) {
+    LOOP_watch_stop();
+    return c.reply(MQ_LAST_LINE, "Watch stopped\n");
+  }
+  WatchWords w;
+  if (!watch_words(c, &w)) return c.quote("Invalid watch command: %s\n");
+  if (LOOP_watch_start(w.dir.c_str(), w.pattern.c_str(), w.keep, c.sender >= 0) == 0)
+    return LOOP_reply(c.sender, MQ_LAST_LINE, "Unable to watch: %s\n", w.dir.c_str());
+  return reply_watch(c);
 }
 
 // ---------------------------------------------------------------------------
@@ -627,6 +741,12 @@ const char *const kHelpLines[] = {
     "  ma   - draw marker\n",
     "  mf   - draw metafile\n",
     "  kill - kill zorazez\n",
+    "Live loops\n",
+    "  wa dir [pattern] [keep n] - watch a directory: new images join the loop\n",
+    "  wa off - stop watching; qu wa - the watch in force\n",
+    "  ld all file.gif - an animated GIF becomes frames 0, 1, ...\n",
+    "  se out agif; sa all file.gif - save the loop as one animated GIF\n",
+    "  se fi s - pause on the first frame\n",
 };
 
 int help(const Command &c) {
@@ -674,6 +794,7 @@ const CommandRow kCommands[] = {
     {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile_not_built_yet},
     {{{"ki"}}, kill_looper},
     {{{"he"}}, help},
+    {{{"wa"}}, watch},
 };
 
 bool row_matches(const CommandRow &row, const std::string &keyword) {

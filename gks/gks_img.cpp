@@ -354,7 +354,8 @@ int gsave_image_as(const char *name, int type) {
   if (!gget_image(&img)) return 0;
   int result;
   switch (type) {
-    case IMG_OUT_GIF: result = GIF_write(name, &img); break;
+    case IMG_OUT_GIF:
+    case IMG_OUT_AGIF: result = GIF_write(name, &img); break;
     case IMG_OUT_PNG: result = PNG_write(name, &img); break;
     default: result = XWD_write(name, &img); break;
   }

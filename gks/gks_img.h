@@ -26,7 +26,7 @@ int gload_image_file(const char *name, int x, int y);  // 1 ok, 0 failure
 int goverlay_image(ImageRecord *img, const char *colour, int x, int y);
 int goverlay_image_file(const char *name, const char *colour, int x, int y);  // 0
 
-int gset_save_image_type(int type);  // 56 GIF, 58 PNG, anything else XWD
+int gset_save_image_type(int type);  // 56 GIF, 58 PNG, 59 GIF (animated for all frames), else XWD
 int gget_save_image_type();
 
 int gget_image(ImageRecord *img);                // grabs the draw window; 1 ok, 0 failure

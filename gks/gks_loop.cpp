@@ -24,6 +24,12 @@ constexpr int kTitleExtraMax = 30;
 
 GksState &st() { return gks_state(); }
 
+// Loop settings that only this area reads.
+struct LoopSettings {
+  float first_pause = 0.0f;  // extra time on frame 0 in each pass
+};
+LoopSettings settings;
+
 // Nearly everything needs a connection and a drawable.
 bool display_ready() { return st().display && st().draw_window; }
 
@@ -85,6 +91,13 @@ bool make_pixmap(GksFrame &frame) {
     return false;
   }
   return true;
+}
+
+void show_number_in_title(int n) {
+  if (!st().loop_title || st().num_images <= 0) return;
+  char extra[kTitleExtraMax + 1];
+  std::snprintf(extra, sizeof extra, "[%d]", n);
+  gset_win_title_extra(extra);
 }
 
 }  // namespace
@@ -192,11 +205,7 @@ int gdisplay_frame(int n) {
     gzoom(n, -1, -1, -1, 1);
   gupdate_window();
 
-  if (s.loop_title && s.num_images > 0) {
-    char extra[kTitleExtraMax + 1];
-    std::snprintf(extra, sizeof extra, "[%d]", n);
-    gset_win_title_extra(extra);
-  }
+  show_number_in_title(n);
   MESS_print(kLoopDebug, "Display frame: %d\n", n);
   s.cur_image = n;
   return 0;
@@ -233,6 +242,68 @@ int gdelete_frame(int n) {
   if (s.cur_image == s.num_images) --s.cur_image;
   if (s.cur_image == r) gdisplay_frame(r);
   return 1;
+}
+
+int gappend_frame() {
+  // gcreate_frame answers 0 without a display, which names a frame.
+  if (!display_ready()) return GKS_FRAME_WINDOW;
+  GksState &s = st();
+  const int count = s.num_images;
+  const float end_pause = count > 0 ? s.images[count - 1].delay : GKS_END_PAUSE;
+  const int slot = gcreate_frame(-1);
+  if (!is_slot(slot)) return GKS_FRAME_WINDOW;
+  s.images[slot].delay = end_pause;
+  return slot;
+}
+
+int gremove_frame(int n) {
+  if (!display_ready()) return 0;
+  GksState &s = st();
+  const int r = resolve(n);
+  if (!is_slot(r) || r >= s.num_images) return 0;
+
+  const int old_count = s.num_images;
+  const Pixmap gone = s.images[r].pixmap;
+  const float gone_delay = s.images[r].delay;
+  free_pixmap(s.images[r]);
+  std::move(s.images.begin() + r + 1, s.images.begin() + old_count, s.images.begin() + r);
+  s.images[old_count - 1] = GksFrame{};
+  s.images[old_count - 1].delay = s.loop_delay;
+  s.num_images = old_count - 1;
+  if (r == old_count - 1 && s.num_images > 0) s.images[s.num_images - 1].delay = gone_delay;
+
+  // Drawing into a pixmap that no longer exists would only raise X errors.
+  if (gone && s.draw_window == gone) s.draw_window = s.base_window;
+  // The picture on show stays. If it was this one, the current index goes
+  // to the frame before, so that the one that followed it comes next (from
+  // -1, "nothing shown yet", that is frame 0); otherwise the index follows
+  // the picture and the title shows its new number.
+  const bool shown_removed = s.cur_image == r;
+  if (s.cur_image >= r) s.cur_image--;
+  if (s.num_images == 0) s.cur_image = -1;
+  if (!shown_removed && s.cur_image >= r) show_number_in_title(s.cur_image);
+  MESS_print(kLoopDebug, "Removed frame: %d\n", r);
+  return 1;
+}
+
+int groll_frame() {
+  if (!display_ready()) return GKS_FRAME_WINDOW;
+  GksState &s = st();
+  // A slot without a pixmap has nothing to hand on.
+  if (s.num_images < 1 || !s.images[0].pixmap) return gappend_frame();
+  // The oldest picture goes, with whatever pointed at it; its pixmap stays
+  // to hold the newest, which spares the server a new one.
+  const Pixmap reused = s.images[0].pixmap;
+  const float end_pause = s.images[s.num_images - 1].delay;
+  s.images[0].pixmap = 0;
+  if (s.draw_window == reused) s.draw_window = s.base_window;
+  gremove_frame(0);
+  const int slot = s.num_images;
+  if (slot > 0) s.images[slot - 1].delay = s.loop_delay;
+  s.images[slot].pixmap = reused;
+  s.images[slot].delay = end_pause;
+  s.num_images = slot + 1;
+  return slot;
 }
 
 int gdelete_all_frames() {
@@ -303,8 +374,17 @@ float gget_loop_delay() { return st().loop_delay; }
 
 float gget_frame_delay(int n) {
   int r = resolve(n);
-  return is_slot(r) ? st().images[r].delay : 0.0f;
+  if (!is_slot(r)) return 0.0f;
+  const float pause = (n == GKS_FRAME_CURRENT && r == 0) ? settings.first_pause : 0.0f;
+  return st().images[r].delay + pause;
 }
+
+int gset_first_pause(float seconds) {
+  settings.first_pause = sane_delay(seconds);
+  return 0;
+}
+
+float gget_first_pause() { return settings.first_pause; }
 
 int ginc_frame(int step) {
   GksState &s = st();

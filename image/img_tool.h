@@ -24,6 +24,8 @@ constexpr int IMG_TITLE_SIZE = 60;  // 59 characters and the terminator
 constexpr int IMG_OUT_GIF = 56;
 constexpr int IMG_OUT_XWD = 57;
 constexpr int IMG_OUT_PNG = 58;
+// GIF too, but saving every frame writes one animated GIF of the loop.
+constexpr int IMG_OUT_AGIF = 59;
 
 // Value of `source` for images read from the suite's native files.
 constexpr int IMG_SOURCE_NATIVE = 50;

@@ -212,6 +212,51 @@ TEST_F(Frames, SelectingCopyingAndSwitchingMoveDrawWindowPicturesAndPixmaps) {
   EXPECT_EQ(gget_base_window(), before[1]) << "slot 7 has no pixmap: the window keeps its own";
 }
 
+TEST_F(Frames, LiveLoopsAppendAndDropWhileTheScreenDrawTargetAndEndPauseStayWithTheirPictures) {
+  make_frames(3);
+  Ids before = ids(3);
+  gset_loop_delay(1, 0.7f);
+  gset_loop_delay(-1, 2.5f);
+  EXPECT_EQ(gappend_frame(), 3);
+  EXPECT_EQ(delays(), Delays({0.5f, 0.7f, 0.5f, 2.5f})) << "the end pause moves on to the newest frame";
+  const unsigned long newest = gget_frame_id(3);
+  gdisplay_frame(2);
+  gselect_frame(2);
+  EXPECT_EQ(gremove_frame(0), 1);
+  EXPECT_EQ(ids(4), (Ids{before[1], before[2], newest, 0}));
+  EXPECT_EQ(delays(), Delays({0.7f, 0.5f, 2.5f}));
+  EXPECT_EQ((Ints{gget_cur_frame(), static_cast<long>(gget_draw_window())}), (Ints{1, static_cast<long>(before[2])}));
+  EXPECT_FALSE(exists(before[0]));
+
+  gselect_frame(0);
+  EXPECT_EQ(groll_frame(), 2);
+  EXPECT_EQ(ids(3), (Ids{before[2], newest, before[1]})) << "the oldest pixmap holds the newest frame";
+  EXPECT_EQ((Ints{static_cast<long>(colour(2)), gget_cur_frame()}), (Ints{static_cast<long>(pixel_[1]), 0}));
+  EXPECT_EQ(delays(), Delays({0.5f, 0.5f, 2.5f}));
+  EXPECT_EQ(gget_draw_window(), gget_base_window()) << "the oldest picture's draw target went with it";
+  EXPECT_EQ(shown(), pixel_[2]) << "nothing redrawn";
+  EXPECT_EQ(gremove_frame(2), 1);
+  paint(gget_frame_id(1), solid(pixel_[3]));
+  gdisplay_frame(0);
+  EXPECT_EQ(gremove_frame(0), 1) << "the frame on show";
+  EXPECT_EQ(shown(), pixel_[2]) << "stays on show";
+  EXPECT_EQ((Ints{gget_cur_frame(), ginc_frame(0)}), (Ints{-1, 0})) << "the frame that followed comes next";
+  gselect_frame(0);
+  EXPECT_EQ(gremove_frame(0), 1) << "the draw target's frame";
+  EXPECT_EQ(gget_draw_window(), gget_base_window());
+  EXPECT_EQ((Ints{gget_num_images(), gremove_frame(0), gappend_frame()}), (Ints{0, 0, 0}));
+  EXPECT_EQ(delays(), Delays({1.0f}));
+  gset_loop_delay(0, 3.0f);
+  EXPECT_EQ(groll_frame(), 0);
+  EXPECT_EQ(delays(), Delays({3.0f})) << "a lone frame hands on its pause";
+
+  gset_first_pause(0.4f);
+  gdisplay_frame(0);
+  EXPECT_EQ((std::vector<float>{gget_frame_delay(0), gget_frame_delay(-2)}), (std::vector<float>{3.0f, 3.4f}))
+      << "only the time on show grows";
+  gset_first_pause(0.0f);
+}
+
 TEST_F(Frames, ReferencesToNothingAreIgnoredWithoutXErrors) {
   gclr_xerror();
   EXPECT_EQ((Ints{gclear_frame(300), gclear_frame(-1), gcopy_frame(-1, 200), gcopy_frame(-3, -2), gdisplay_frame(500),

@@ -58,7 +58,13 @@ const char kHelp[] =
     "  li   - draw line\n"
     "  ma   - draw marker\n"
     "  mf   - draw metafile\n"
-    "  kill - kill zorazez\n";
+    "  kill - kill zorazez\n"
+    "Live loops\n"
+    "  wa dir [pattern] [keep n] - watch a directory: new images join the loop\n"
+    "  wa off - stop watching; qu wa - the watch in force\n"
+    "  ld all file.gif - an animated GIF becomes frames 0, 1, ...\n"
+    "  se out agif; sa all file.gif - save the loop as one animated GIF\n"
+    "  se fi s - pause on the first frame\n";
 
 class LooperTest : public ::testing::Test {
  protected:
@@ -105,6 +111,9 @@ TEST_F(LooperTest, EveryCommandFormAnswersItsLineOverSuccessiveCalls) {
                              {"se de 0.3", "Loop delay set to: 0.3\n"},
                              {"se pa 2", "Loop end pause set to: 2.0\n"},
                              {"se out PNG", "Image output type set to: PNG\n"},
+                             {"se out agif", "Image output type set to: agif\n"},
+                             {"se fi 2", "First frame pause set to: 2.0\n"},
+                             {"qu wa", "No watch\n"},
                              {"se output tiff", "Image output type set to: tiff\n"},
                              {"se dr wi", "Draw window set to window\n"},
                              {"se dr last", "Draw window set to last\n"},

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/loop_cmd.h"
+#include "domain/maptran.h"
 #include "gks/gks.h"
 #include "util/mess.h"
 #include "util/string.h"
@@ -53,21 +54,31 @@ bool point_word(const std::string &word, Point *p) {
   return true;
 }
 
-// Pixels from the top-left corner at transformation 0, whose window runs
-// from -height at the bottom to 0 at the top; world coordinates of the
-// others as they are.
-Point world_point(Point p) {
-  if (LOOP_state().trans == 0) p.y = -p.y;
-  return p;
+// A point word in world coordinates: pixels from the top-left corner at
+// transformation 0, whose window runs from -height at the bottom to 0 at
+// the top; latitude and longitude through the plot domain at
+// LOOP_TRAN_MAP; world coordinates of the others as they are.
+bool world_point(const std::string &word, Point *p) {
+  const int trans = LOOP_state().trans;
+  if (trans == LOOP_TRAN_MAP) return map_point(word, &p->x, &p->y);
+  if (!point_word(word, p)) return false;
+  if (trans == 0) p->y = -p->y;
+  return true;
 }
 
 // A resize (or a new workstation) resets the kernel's transformations and
-// attributes; drawing then starts again from what "open" set up.
+// attributes; drawing then starts again from what "open" set up, and the
+// plot domain goes back over the window, where latitude and longitude
+// points are drawn through it.
 void follow_reset() {
   const LoopState &st = LOOP_state();
-  if (!st.open || set_up().plot_count == gget_plot_count()) return;
-  set_up_drawing(set_up().ws_type);
-  gsel_norm_tran(st.trans);
+  if (!st.open) return;
+  const bool reset = set_up().plot_count != gget_plot_count();
+  if (reset) set_up_drawing(set_up().ws_type);
+  const bool domain_again = gfollow_map_domain() == 1;
+  if (!reset && !domain_again) return;
+  const bool on_map = st.trans == LOOP_TRAN_MAP && MAP_get_proj() != DOM_MISSING;
+  gsel_norm_tran(on_map ? MAP_TRAN : st.trans);
 }
 
 // The text of "te": the rest of the line after the point word, from its
@@ -231,6 +242,14 @@ bool corner_words(const Words &v, float rect[4]) {
 
 }  // namespace
 
+bool point_word(const std::string &word, float *x, float *y) {
+  Point p;
+  if (!point_word(word, &p)) return false;
+  *x = p.x;
+  *y = p.y;
+  return true;
+}
+
 void set_up_drawing(int ws_type) {
   float mx = 1.0f, my = 1.0f;
   ginq_maxview(ws_type, &mx, &my);
@@ -256,11 +275,10 @@ int draw_text(const Command &c) {
   Point p;
   const std::string text = text_after_point(c.line);
   // The text is one field of the command: it keeps to the word limit.
-  if (c.args.size() < 2 || !point_word(c.args[0], &p) || text.empty() || text.size() > LOOP_WORD_MAX)
+  if (c.args.size() < 2 || !world_point(c.args[0], &p) || text.empty() || text.size() > LOOP_WORD_MAX)
     return c.quote("Invalid text command: %s\n");
   follow_reset();
-  const Point w = world_point(p);
-  const float pos[2] = {w.x, w.y};
+  const float pos[2] = {p.x, p.y};
   gtext(pos, text.c_str());
   gupdate_window();
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Text plotted at: %s %s\n", c.args[0].c_str(), text.c_str());
@@ -268,11 +286,9 @@ int draw_text(const Command &c) {
 
 int draw_line(const Command &c) {
   Point a, b;
-  if (c.args.size() != 2 || !point_word(c.args[0], &a) || !point_word(c.args[1], &b))
+  if (c.args.size() != 2 || !world_point(c.args[0], &a) || !world_point(c.args[1], &b))
     return c.quote("Invalid line command: %s\n");
   follow_reset();
-  a = world_point(a);
-  b = world_point(b);
   const float pts[4] = {a.x, a.y, b.x, b.y};
   gpolyline(2, pts);
   gupdate_window();
@@ -282,9 +298,8 @@ int draw_line(const Command &c) {
 // The second word is required and not used.
 int draw_marker(const Command &c) {
   Point p;
-  if (c.args.size() != 2 || !point_word(c.args[0], &p)) return c.quote("Invalid marker command: %s\n");
+  if (c.args.size() != 2 || !world_point(c.args[0], &p)) return c.quote("Invalid marker command: %s\n");
   follow_reset();
-  p = world_point(p);
   const float pts[2] = {p.x, p.y};
   gpolymarker(1, pts);
   gupdate_window();

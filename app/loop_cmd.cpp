@@ -581,11 +581,7 @@ struct QueryRow {
 };
 
 const QueryRow kQueries[] = {
-    {"wi", query_window},
-    {"la", query_last},
-    {"num", query_count},
-    {"pid", query_pid},
-    {"ll", query_latlon},
+    {"wi", query_window}, {"la", query_last}, {"num", query_count}, {"pid", query_pid}, {"ll", query_latlon},
 };
 
 int query(const Command &c) {

@@ -66,6 +66,10 @@ bool world_point(const std::string &word, Point *p) {
   return true;
 }
 
+// The kernel's transformation behind the looper's: latitude and longitude
+// points are drawn through the plot domain's.
+int kernel_tran(int trans) { return trans == LOOP_TRAN_MAP && MAP_get_proj() != DOM_MISSING ? MAP_TRAN : trans; }
+
 // A resize (or a new workstation) resets the kernel's transformations and
 // attributes; drawing then starts again from what "open" set up, and the
 // plot domain goes back over the window, where latitude and longitude
@@ -76,9 +80,7 @@ void follow_reset() {
   const bool reset = set_up().plot_count != gget_plot_count();
   if (reset) set_up_drawing(set_up().ws_type);
   const bool domain_again = gfollow_map_domain() == 1;
-  if (!reset && !domain_again) return;
-  const bool on_map = st.trans == LOOP_TRAN_MAP && MAP_get_proj() != DOM_MISSING;
-  gsel_norm_tran(on_map ? MAP_TRAN : st.trans);
+  if (reset || domain_again) gsel_norm_tran(kernel_tran(st.trans));
 }
 
 // The text of "te": the rest of the line after the point word, from its
@@ -311,7 +313,7 @@ int set_transformation(const Command &c, const Words &v) {
   if (!begins_with_digit(v[1]) || n >= GKS_NUM_TRAN) return c.quote("Invalid set command: %s\n");
   follow_reset();
   LOOP_state().trans = n;
-  gsel_norm_tran(n);
+  gsel_norm_tran(kernel_tran(n));
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Transformation set to %d\n", n);
 }
 

@@ -28,7 +28,8 @@ void ask_for_motion(bool on) {
   if (display == nullptr || window == 0) return;
   XWindowAttributes attributes{};
   if (!XGetWindowAttributes(display, window, &attributes)) return;
-  const long mask = on ? attributes.your_event_mask | PointerMotionMask : attributes.your_event_mask & ~PointerMotionMask;
+  const long mask =
+      on ? attributes.your_event_mask | PointerMotionMask : attributes.your_event_mask & ~PointerMotionMask;
   XSelectInput(display, window, mask);
 }
 

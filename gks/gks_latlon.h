@@ -30,4 +30,4 @@ int gp_latlon(float px, float py, double *lat, double *lon);
 int gtoggle_latlon_readout(int x, int y);
 int gget_latlon_readout();
 int gshow_latlon_readout(int x, int y);  // the pointer at window pixel x, y
-int greset_latlon_readout();              // a new window: off, nothing asked
+int greset_latlon_readout();             // a new window: off, nothing asked

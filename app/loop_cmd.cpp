@@ -474,12 +474,10 @@ int color_table(const Command &c) {
 }
 
 // ---------------------------------------------------------------------------
-// Temporary stand-ins, only for the metafile command and the plot-domain row
-// of "set": both come with their own work and answer as unknown commands
-// until then.
+// Temporary stand-in, only for the metafile command: it comes with its own
+// work and answers as an unknown command until then.
 
 int metafile_not_built_yet(const Command &c) { return c.quote("Invalid command: %s\n"); }
-int set_domain_not_built_yet(const Command &c, const Words &) { return metafile_not_built_yet(c); }
 
 // ---------------------------------------------------------------------------
 // Set.
@@ -606,7 +604,7 @@ const SetRow kSetTwoWords[] = {
     {"tr", set_transformation},
     {"vi", set_viewport},
     {"wi", set_window},
-    {"do", set_domain_not_built_yet},
+    {"do", set_domain},
     {"li", set_attribute_without_value},
     {"ma", set_attribute_without_value},
     {"te", set_attribute_without_value},
@@ -663,7 +661,8 @@ struct QueryRow {
 };
 
 const QueryRow kQueries[] = {
-    {"wi", query_window}, {"la", query_last}, {"num", query_count}, {"pid", query_pid}, {"wa", reply_watch},
+    {"wi", query_window}, {"la", query_last},  {"num", query_count},
+    {"pid", query_pid},   {"wa", reply_watch}, {"ll", query_latlon},
 };
 
 int query(const Command &c) {
@@ -736,6 +735,7 @@ const char *const kHelpLines[] = {
     "  co   - specify color table\n",
     "  se   - set parameters\n",
     "  qu   - query parameters\n",
+    "  qu ll x,y - latitude, longitude and nearest station at a pixel\n",
     "  te   - draw text\n",
     "  li   - draw line\n",
     "  ma   - draw marker\n",

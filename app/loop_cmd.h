@@ -46,6 +46,13 @@ int scan_pair(const std::string &word, char sep, int *a, int *b, const char **re
 // or devices); start-up commands are the user's own. Refusals are logged.
 bool file_name_acceptable(const Command &c, const std::string &name);
 
+// A point word "x,y": two finite numbers within the drawing range.
+bool point_word(const std::string &word, float *x, float *y);
+
+// The looper's transformation number at which point words are latitude
+// and longitude through the plot domain.
+constexpr int LOOP_TRAN_MAP = 3;
+
 // The drawing commands.
 int draw_text(const Command &c);
 int draw_line(const Command &c);
@@ -61,5 +68,12 @@ int set_attribute_without_value(const Command &c, const Words &v);  // "li", "ma
 // What "open" sets up for drawing: transformation 0 in window pixels,
 // transformation 1 over the display space, the text height and alignment.
 void set_up_drawing(int ws_type);
+// Maps (loop_map.cpp): the plot-domain row of "set", "qu ll", and the
+// point words at LOOP_TRAN_MAP: "lat,lon" or a station "id:[file:]ID",
+// false when there is no domain, the station is unknown or the point is not
+// on the map.
+int set_domain(const Command &c, const Words &v);
+int query_latlon(const Command &c);
+bool map_point(const std::string &word, float *x, float *y);
 
 }  // namespace loop_cmd

@@ -10,6 +10,7 @@
 
 #include "app/loop_cmd.h"
 #include "app/plt_tool.h"
+#include "domain/maptran.h"
 #include "gks/gks.h"
 #include "util/mess.h"
 #include "util/string.h"
@@ -55,21 +56,33 @@ bool point_word(const std::string &word, Point *p) {
   return true;
 }
 
-// Pixels from the top-left corner at transformation 0, whose window runs
-// from -height at the bottom to 0 at the top; world coordinates of the
-// others as they are.
-Point world_point(Point p) {
-  if (LOOP_state().trans == 0) p.y = -p.y;
-  return p;
+// A point word in world coordinates: pixels from the top-left corner at
+// transformation 0, whose window runs from -height at the bottom to 0 at
+// the top; latitude and longitude through the plot domain at
+// LOOP_TRAN_MAP; world coordinates of the others as they are.
+bool world_point(const std::string &word, Point *p) {
+  const int trans = LOOP_state().trans;
+  if (trans == LOOP_TRAN_MAP) return map_point(word, &p->x, &p->y);
+  if (!point_word(word, p)) return false;
+  if (trans == 0) p->y = -p->y;
+  return true;
 }
 
+// The kernel's transformation behind the looper's: latitude and longitude
+// points are drawn through the plot domain's.
+int kernel_tran(int trans) { return trans == LOOP_TRAN_MAP && MAP_get_proj() != DOM_MISSING ? MAP_TRAN : trans; }
+
 // A resize (or a new workstation) resets the kernel's transformations and
-// attributes; drawing then starts again from what "open" set up.
+// attributes; drawing then starts again from what "open" set up, and the
+// plot domain goes back over the window, where latitude and longitude
+// points are drawn through it.
 void follow_reset() {
   const LoopState &st = LOOP_state();
-  if (!st.open || set_up().plot_count == gget_plot_count()) return;
-  set_up_drawing(set_up().ws_type);
-  gsel_norm_tran(st.trans);
+  if (!st.open) return;
+  const bool reset = set_up().plot_count != gget_plot_count();
+  if (reset) set_up_drawing(set_up().ws_type);
+  const bool domain_again = gfollow_map_domain() == 1;
+  if (reset || domain_again) gsel_norm_tran(kernel_tran(st.trans));
 }
 
 // What a drawing command drew shows in the window and, when the plot
@@ -240,6 +253,14 @@ bool corner_words(const Words &v, float rect[4]) {
 
 }  // namespace
 
+bool point_word(const std::string &word, float *x, float *y) {
+  Point p;
+  if (!point_word(word, &p)) return false;
+  *x = p.x;
+  *y = p.y;
+  return true;
+}
+
 void set_up_drawing(int ws_type) {
   float mx = 1.0f, my = 1.0f;
   ginq_maxview(ws_type, &mx, &my);
@@ -265,11 +286,10 @@ int draw_text(const Command &c) {
   Point p;
   const std::string text = text_after_point(c.line);
   // The text is one field of the command: it keeps to the word limit.
-  if (c.args.size() < 2 || !point_word(c.args[0], &p) || text.empty() || text.size() > LOOP_WORD_MAX)
+  if (c.args.size() < 2 || !world_point(c.args[0], &p) || text.empty() || text.size() > LOOP_WORD_MAX)
     return c.quote("Invalid text command: %s\n");
   follow_reset();
-  const Point w = world_point(p);
-  const float pos[2] = {w.x, w.y};
+  const float pos[2] = {p.x, p.y};
   gtext(pos, text.c_str());
   show_drawing();
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Text plotted at: %s %s\n", c.args[0].c_str(), text.c_str());
@@ -277,11 +297,9 @@ int draw_text(const Command &c) {
 
 int draw_line(const Command &c) {
   Point a, b;
-  if (c.args.size() != 2 || !point_word(c.args[0], &a) || !point_word(c.args[1], &b))
+  if (c.args.size() != 2 || !world_point(c.args[0], &a) || !world_point(c.args[1], &b))
     return c.quote("Invalid line command: %s\n");
   follow_reset();
-  a = world_point(a);
-  b = world_point(b);
   const float pts[4] = {a.x, a.y, b.x, b.y};
   gpolyline(2, pts);
   show_drawing();
@@ -291,9 +309,8 @@ int draw_line(const Command &c) {
 // The second word is required and not used.
 int draw_marker(const Command &c) {
   Point p;
-  if (c.args.size() != 2 || !point_word(c.args[0], &p)) return c.quote("Invalid marker command: %s\n");
+  if (c.args.size() != 2 || !world_point(c.args[0], &p)) return c.quote("Invalid marker command: %s\n");
   follow_reset();
-  p = world_point(p);
   const float pts[2] = {p.x, p.y};
   gpolymarker(1, pts);
   show_drawing();
@@ -305,7 +322,7 @@ int set_transformation(const Command &c, const Words &v) {
   if (!begins_with_digit(v[1]) || n >= GKS_NUM_TRAN) return c.quote("Invalid set command: %s\n");
   follow_reset();
   LOOP_state().trans = n;
-  gsel_norm_tran(n);
+  gsel_norm_tran(kernel_tran(n));
   return LOOP_reply(c.sender, MQ_LAST_LINE, "Transformation set to %d\n", n);
 }
 

@@ -13,6 +13,7 @@
 #include "gks/gks_fill.h"
 #include "gks/gks_font.h"
 #include "gks/gks_img.h"
+#include "gks/gks_latlon.h"
 #include "gks/gks_line.h"
 #include "gks/gks_mark.h"
 #include "gks/gks_obj.h"

@@ -164,6 +164,7 @@ void xwd_key(const XKeyEvent &) { dump_frames(xwd_dump); }
 void loop_key(const XKeyEvent &) { toggle_loop(); }
 void next_key(const XKeyEvent &) { next_or_faster(); }
 void previous_key(const XKeyEvent &) { previous_or_slower(); }
+void latlon_key(const XKeyEvent &key) { gtoggle_latlon_readout(key.x, key.y); }
 
 // Keysyms are case-sensitive: Alt-Shift-q gives Q and does nothing.
 const KeyRow key_table[] = {
@@ -178,6 +179,7 @@ const KeyRow key_table[] = {
     {XK_l, Modifier::Alt, loop_key},
     {XK_bracketright, Modifier::Alt, next_key},
     {XK_bracketleft, Modifier::Alt, previous_key},
+    {XK_c, Modifier::Alt, latlon_key},
 };
 
 void serve_key(XEvent &event) {
@@ -277,11 +279,12 @@ void serve_map(XEvent &) { events.mapped = 1; }
 void serve_unmap(XEvent &) { events.mapped = 0; }
 
 // Only the latest pointer position could matter; the queued ones are dropped.
-void drain_motion(XEvent &) {
+void drain_motion(XEvent &event) {
   Display *display = gget_display();
-  XEvent motion;
-  while (XCheckTypedEvent(display, MotionNotify, &motion)) {
+  XEvent latest = event;
+  while (XCheckTypedEvent(display, MotionNotify, &latest)) {
   }
+  gshow_latlon_readout(latest.xmotion.x, latest.xmotion.y);
 }
 
 struct EventRow {
@@ -306,7 +309,10 @@ const EventRow event_table[] = {
 // This program starts no rubber band and installs no mouse callback, so
 // there is no echo to switch off here.
 int ginit_event(int mode) {
-  if (mode == 0) events.input_mode = INPUT_OFF;
+  if (mode == 0) {
+    events.input_mode = INPUT_OFF;
+    greset_latlon_readout();
+  }
   return 1;
 }
 

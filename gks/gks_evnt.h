@@ -9,7 +9,8 @@
 //   Alt-d  delete the current frame          Alt-l  start or stop the loop
 //   Alt-z  zoom in x2 about the pointer      Alt-u  undo the zoom
 //   Alt-g  dump GIF files                    Alt-x  dump XWD files
-//   Alt-m  print the drawing as a metafile
+//   Alt-m  print the drawing as a metafile   Alt-c  latitude/longitude readout
+//          in the title while the pointer moves (on and off)
 //   Alt-]  next frame, or faster while looping
 //   Alt-[  previous frame, or slower while looping
 // Buttons (without Alt): 1 previous frame / slower, 2 start or stop the

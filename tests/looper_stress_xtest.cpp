@@ -80,9 +80,8 @@ bool excluded(const std::string &line, bool over_queue) {
   if ((begins(key, "mf") || begins(key, "meta") || begins(key, "zybmeta")) && args == 0) return true;
   for (const char *prefix : {"ld", "lo", "ov", "co", "mf", "me", "zy", "sa", "se", "op"})
     if (begins(key, prefix) && std::any_of(w.begin() + 1, w.end(), leaves_the_sandbox)) return true;
-  // quit releases the client; the last two are not answered at all.
-  return over_queue && (stricmp(key.c_str(), "quit") == 0 || (begins(key, "qu") && args > 1 && begins(w[1], "la")) ||
-                        (begins(key, "se") && args == 2 && begins(w[1], "do")));
+  // quit releases the client; the last is not answered at all.
+  return over_queue && (stricmp(key.c_str(), "quit") == 0 || (begins(key, "qu") && args > 1 && begins(w[1], "la")));
 }
 
 // Keywords alone and with the row word that leads deep into a command.

@@ -54,6 +54,7 @@ const char kHelp[] =
     "  co   - specify color table\n"
     "  se   - set parameters\n"
     "  qu   - query parameters\n"
+    "  qu ll x,y - latitude, longitude and nearest station at a pixel\n"
     "  te   - draw text\n"
     "  li   - draw line\n"
     "  ma   - draw marker\n"

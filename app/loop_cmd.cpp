@@ -536,6 +536,7 @@ const SetRow kSetTwoWords[] = {
     {"vi", set_viewport},
     {"wi", set_window},
     {"do", set_domain_not_built_yet},
+    {"re", set_redraw},
     {"li", set_attribute_without_value},
     {"ma", set_attribute_without_value},
     {"te", set_attribute_without_value},
@@ -626,6 +627,7 @@ const char *const kHelpLines[] = {
     "  li   - draw line\n",
     "  ma   - draw marker\n",
     "  mf   - draw metafile\n",
+    "  pr   - print recorded drawing to file\n",
     "  kill - kill zorazez\n",
 };
 
@@ -671,7 +673,8 @@ const CommandRow kCommands[] = {
     {{{"te"}}, draw_text},
     {{{"li"}}, draw_line},
     {{{"ma"}}, draw_marker},
-    {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile_not_built_yet},
+    {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile},
+    {{{"pr"}}, print},
     {{{"ki"}}, kill_looper},
     {{{"he"}}, help},
 };

@@ -305,7 +305,8 @@ int galloc_colr(int i, float r, float g, float b) {
   }
 
   if (is_x_type() && s.display) return allocate_x_cell(i, r, g, b);
-  if (s.win_type == GKS_PS && s.color_ind[i] < 0) s.color_ind[i] = -2;
+  // A file kind's colour is defined without a pixel: the setters then accept it.
+  if ((s.win_type == GKS_PS || s.win_type == GKS_META) && s.color_ind[i] < 0) s.color_ind[i] = -2;
   return 1;
 }
 

@@ -232,13 +232,15 @@ struct PrintKind {
   const char *routine;  // of the messages
   const char *open_failure;
   const char *no_data;
-  int width, height;  // of the page during the replay; 0: as the driver's open left it
+  // The page during the replay (a metafile's as its workstation has it:
+  // CGM coordinates depend on it); 0: as the driver's open left it.
+  int width, height;
   bool state_first;   // the file starts with the state in force
 };
 
 const PrintKind kPrintKinds[] = {
     {GKS_META, "gprint_meta", "unable to open metafile\n", "gobj_print_meta: No redraw data to make metafile from\n",
-     0, 0, true},
+     1000, 800, true},
     {GKS_PS, "gobj_print_plot", "unable to open postscript file\n",
      "gobj_print_plot: No redraw data to make Postscript file from\n", 757, 577, false},
     {GKS_HPGL, "gobj_print_hpgl", "unable to open hpgl file\n",

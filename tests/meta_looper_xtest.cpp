@@ -17,9 +17,9 @@
 namespace zyb_test {
 namespace {
 
-// Each depth has its own ten windows (from 960, 970, 980).
+// Each depth has its own ten windows (from 720, 730, 740).
 WindowRange depth_windows() {
-  const int first = 960 + (24 - test_depth()) / 8 * 10;
+  const int first = 720 + (24 - test_depth()) / 8 * 10;
   return {first, first + 9};
 }
 
@@ -174,7 +174,7 @@ TEST_P(Streamed, AClientThatVanishesHoldsTheLooperOnlyForTheTimeOut) {
   ASSERT_TRUE(looper.ready());
   {
     Client client(looper.window(), GetParam());
-    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(client.ok()) << looper.errors();
     client.send("cr;se dr 0;mf");
     EXPECT_EQ(client.answers(3),
               lines({"Created pixmap", "Draw window set to 0", "Waiting for metafile data..."}));
@@ -188,7 +188,7 @@ TEST_P(Streamed, AClientThatVanishesHoldsTheLooperOnlyForTheTimeOut) {
   EXPECT_GT(waited, 1.5);
   EXPECT_LT(waited, 4.0);
   EXPECT_NE(looper.errors().find("streamed PL record ends after 2 of 3 points"), std::string::npos);
-  EXPECT_EQ(looper.ctl({"qu num"}), "1\n");
+  EXPECT_EQ(looper.ctl({"qu num"}), "1\n") << looper.errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, Streamed, ::testing::Values(MQ_SYSV, MQ_TCP), transport_name);

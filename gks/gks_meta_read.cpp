@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,6 +32,36 @@ constexpr int kReportMax = 10;      // bad records reported one by one per file
 constexpr size_t kMinPointBytes = 4;  // "0,0 "
 // Room taken at once for a point list; more only as points arrive.
 constexpr size_t kReserveMax = 4096;
+
+// What "%f" writes, [-]digits[.digits], read fast: with at most 15 digits
+// in all and 8 after the point, the digits and the power of ten are exact
+// doubles, their quotient is rounded once, and it lies too far from any
+// halfway point between floats for the second rounding to err. So the
+// float is the nearest one, as from_chars would give. nullptr for any
+// other form (exponents, more digits), which from_chars reads instead.
+const char *plain_decimal(const char *p, const char *end, float *value) {
+  constexpr double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  uint64_t digits = 0;
+  int count = 0, fraction = -1;
+  for (; p < end; ++p) {
+    if (*p >= '0' && *p <= '9') {
+      digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+      ++count;
+      if (fraction >= 0) ++fraction;
+    } else if (*p == '.' && fraction < 0) {
+      fraction = 0;
+    } else {
+      break;
+    }
+  }
+  const int places = fraction < 0 ? 0 : fraction;
+  if (count == 0 || count > 15 || places > 8 || (p < end && (*p == 'e' || *p == 'E'))) return nullptr;
+  const double v = static_cast<double>(digits) / kPow10[places];
+  *value = static_cast<float>(negative ? -v : v);
+  return p;
+}
 
 }  // namespace
 
@@ -81,10 +112,15 @@ class GmetaScanner {
     const char *p = buf_.data() + pos_, *end = buf_.data() + end_;
     if (p + 1 < end && *p == '+' && p[1] != '-') ++p;
     float v = 0;
-    const auto r = std::from_chars(p, end, v);
-    if (r.ec != std::errc() || !std::isfinite(v)) return false;
+    const char *after = plain_decimal(p, end, &v);
+    if (!after) {
+      const auto r = std::from_chars(p, end, v);
+      if (r.ec != std::errc()) return false;
+      after = r.ptr;
+    }
+    if (!std::isfinite(v)) return false;
     *value = v;
-    pos_ = static_cast<size_t>(r.ptr - buf_.data());
+    pos_ = static_cast<size_t>(after - buf_.data());
     return true;
   }
   // A character of the format: matched where it stands.
@@ -192,6 +228,7 @@ class FileReader {
   Scanner &in_;
   const char *path_;
   int bad_ = 0;
+  std::vector<float> pts_;  // kept from record to record: no allocation for each
 };
 
 const FileReader::Row FileReader::kRows[] = {
@@ -245,18 +282,18 @@ bool FileReader::points(int code) {
     in_.skip_line();
     return true;
   }
-  std::vector<float> pts;
-  pts.reserve(2 * std::min<size_t>(static_cast<size_t>(count), kReserveMax));
+  pts_.clear();
+  pts_.reserve(2 * std::min<size_t>(static_cast<size_t>(count), kReserveMax));
   for (int i = 0; i < count; ++i) {
     float x = 0, y = 0;
     if (!in_.pair(&x, &y)) {
       report("%s record ends after %d of %d points\n", primitive_keyword(code), i, count);
       return true;
     }
-    pts.push_back(x);
-    pts.push_back(y);
+    pts_.push_back(x);
+    pts_.push_back(y);
   }
-  gobj_redraw_funcs(code, count, pts.data());
+  gobj_redraw_funcs(code, count, pts_.data());
   return true;
 }
 
@@ -345,6 +382,8 @@ const StreamRect kStreamRects[] = {{"VP", GOBJ_VP}, {"WIN", GOBJ_WIN}};
 
 int gread_metafile(const char *path) {
   std::unique_ptr<FILE, FileCloser> file(path ? std::fopen(path, "r") : nullptr);
+  struct stat st {};
+  if (file && fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode)) file.reset();  // opens, but reads nothing
   if (!file) {
     MESS_print(MESS_WARN, "gread_metafile: Unable to open image file: %s\n", path ? path : "");
     return 0;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -234,6 +236,47 @@ TEST_F(Meta, StreamedRecordsDrawLinesAndAreasWhosePointsGoOnInTheNextRecords) {
                                        pts({0.1f, 0.1f, 0.9f, 0.1f, 0.5f, 0.9f}) + "\n");
   EXPECT_NE(said.find("streamed FA record ends after 1 of 3 points"), std::string::npos) << said;
   EXPECT_NE(said.find("streamed FA record ends after 0 of 2 points"), std::string::npos) << said;
+}
+
+// Numbers come back as the nearest float, as strtof reads them: a window
+// read from a metafile holds exactly strtof's values.
+TEST_F(Meta, NumbersAreReadAsStrtofReadsThem) {
+  std::mt19937 rng(11);
+  auto number = [&rng]() {
+    char buf[64];
+    const double magnitude = std::pow(10.0, static_cast<int>(rng() % 12) - 4);
+    const double v = (static_cast<double>(rng()) / rng.max() - 0.3) * magnitude;
+    const int places = static_cast<int>(rng() % 11);
+    std::snprintf(buf, sizeof buf, rng() % 8 ? "%.*f" : "%.*e", places, v);
+    return std::string(buf);
+  };
+  open(dir_ / "out.meta");
+  int wrong = 0;
+  for (int round = 0; round < 1000 && wrong < 5; ++round) {
+    std::string text = "h\n";
+    std::vector<std::string> words;
+    for (int n = 0; n < GKS_NUM_TRAN; ++n) {
+      for (int i = 0; i < 4; ++i) words.push_back(number());
+      text += "WIN " + std::to_string(n);
+      for (int i = 0; i < 4; ++i) text += " " + words[4 * n + i];
+      text += "\n";
+    }
+    write("numbers.meta", text);
+    MESS_set(0, 0);  // a degenerate window now and then is refused, and says so
+    gread_metafile((dir_ / "numbers.meta").c_str());
+    MESS_reset();
+    for (int n = 0; n < GKS_NUM_TRAN; ++n) {
+      const float x0 = std::strtof(words[4 * n].c_str(), nullptr), y0 = std::strtof(words[4 * n + 1].c_str(), nullptr);
+      const float x1 = std::strtof(words[4 * n + 2].c_str(), nullptr), y1 = std::strtof(words[4 * n + 3].c_str(), nullptr);
+      if (x0 == x1 || y0 == y1) continue;
+      int err = 0;
+      float got[8];
+      ginq_norm_tran(n, &err, got);
+      const float want[4] = {x0, x1, y0, y1};
+      if (std::memcmp(got, want, sizeof want) != 0 && wrong++ < 5)
+        ADD_FAILURE() << words[4 * n] << " " << words[4 * n + 1] << " " << words[4 * n + 2] << " " << words[4 * n + 3];
+    }
+  }
 }
 
 // ---------------------------------------------------------------- CGM

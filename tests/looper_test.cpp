@@ -58,6 +58,7 @@ const char kHelp[] =
     "  li   - draw line\n"
     "  ma   - draw marker\n"
     "  mf   - draw metafile\n"
+    "  pr   - print recorded drawing to file\n"
     "  kill - kill zorazez\n";
 
 class LooperTest : public ::testing::Test {

@@ -474,12 +474,6 @@ int color_table(const Command &c) {
 }
 
 // ---------------------------------------------------------------------------
-// Temporary stand-in, only for the metafile command: it comes with its own
-// work and answers as an unknown command until then.
-
-int metafile_not_built_yet(const Command &c) { return c.quote("Invalid command: %s\n"); }
-
-// ---------------------------------------------------------------------------
 // Set.
 
 // Rows see the name and its values: v[0] the name, v[1] and v[2] the values.
@@ -605,6 +599,7 @@ const SetRow kSetTwoWords[] = {
     {"vi", set_viewport},
     {"wi", set_window},
     {"do", set_domain},
+    {"re", set_redraw},
     {"li", set_attribute_without_value},
     {"ma", set_attribute_without_value},
     {"te", set_attribute_without_value},
@@ -740,6 +735,7 @@ const char *const kHelpLines[] = {
     "  li   - draw line\n",
     "  ma   - draw marker\n",
     "  mf   - draw metafile\n",
+    "  pr   - print recorded drawing to file\n",
     "  kill - kill zorazez\n",
     "Live loops\n",
     "  wa dir [pattern] [keep n] - watch a directory: new images join the loop\n",
@@ -791,7 +787,8 @@ const CommandRow kCommands[] = {
     {{{"te"}}, draw_text},
     {{{"li"}}, draw_line},
     {{{"ma"}}, draw_marker},
-    {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile_not_built_yet},
+    {{{"mf"}, {"meta"}, {"zybmeta"}}, metafile},
+    {{{"pr"}}, print},
     {{{"ki"}}, kill_looper},
     {{{"he"}}, help},
     {{{"wa"}}, watch},

@@ -65,6 +65,12 @@ int set_line(const Command &c, const Words &v);
 int set_marker(const Command &c, const Words &v);
 int set_text(const Command &c, const Words &v);
 int set_attribute_without_value(const Command &c, const Words &v);  // "li", "ma", "te" with one word
+// Metafiles and printing (loop_meta.cpp): "mf [file]", "pr file" and the
+// recording row of "set" ("se re on|off").
+int metafile(const Command &c);
+int print(const Command &c);
+int set_redraw(const Command &c, const Words &v);
+
 // What "open" sets up for drawing: transformation 0 in window pixels,
 // transformation 1 over the display space, the text height and alignment.
 void set_up_drawing(int ws_type);
@@ -77,3 +83,7 @@ int query_latlon(const Command &c);
 bool map_point(const std::string &word, float *x, float *y);
 
 }  // namespace loop_cmd
+
+// The streamed metafile: reads the records clients send until "end", or
+// until none has come for the queue's time-out. Returns 0.
+int LOOP_metafile();

@@ -305,8 +305,9 @@ int galloc_colr(int i, float r, float g, float b) {
   }
 
   if (is_x_type() && s.display) return allocate_x_cell(i, r, g, b);
-  // The file kinds need no cell; -2 marks the index as defined.
-  if ((s.win_type == GKS_PS || s.win_type == GKS_HPGL) && s.color_ind[i] < 0) s.color_ind[i] = -2;
+  // A file kind's colour is defined without a pixel (-2): the setters then accept it.
+  const bool file_kind = s.win_type == GKS_PS || s.win_type == GKS_HPGL || s.win_type == GKS_META;
+  if (file_kind && s.color_ind[i] < 0) s.color_ind[i] = -2;
   return 1;
 }
 

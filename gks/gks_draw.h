@@ -35,6 +35,13 @@ inline short gdraw_xcoord(float device) {
   return static_cast<short>(static_cast<int>(static_cast<double>(device) + 0.5));
 }
 XPoint gdraw_xpoint(float world_x, float world_y);
+// The X line width of a kernel width: its whole pixels, except that one
+// pixel or less is X's thin line (width 0), as every context starts out;
+// so a width draws the same pixels whether it was set or never changed.
+inline int gdraw_xwidth(float width) {
+  const int pixels = static_cast<int>(width);
+  return pixels <= 1 ? 0 : pixels;
+}
 // The X pixel of a colour index; the screen's white one while the index
 // has none yet (as the contexts start).
 unsigned long gdraw_pixel(int ci);

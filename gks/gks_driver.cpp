@@ -9,7 +9,8 @@ namespace {
 
 // Adding a driver means adding its row here: a strong reference, so a
 // driver that is not linked fails the build instead of vanishing.
-const GksDriver *const kRows[] = {&gks_window_driver, &gks_pixmap_driver, &gks_ps_driver, &gks_hpgl_driver};
+const GksDriver *const kRows[] = {&gks_window_driver, &gks_pixmap_driver, &gks_meta_driver, &gks_ps_driver,
+                                  &gks_hpgl_driver};
 
 const GksDriver *open_row() { return gchk_graphics() ? gks_driver(gget_win_type()) : nullptr; }
 

@@ -84,5 +84,6 @@ int gdrv_text(const float pos[2], const char *string);
 // The rows, one exported table per driver source.
 extern const GksDriver gks_window_driver;  // gks_x11.cpp
 extern const GksDriver gks_pixmap_driver;  // gks_x11.cpp
+extern const GksDriver gks_meta_driver;    // gks_meta.cpp
 extern const GksDriver gks_ps_driver;      // gks_ps.cpp
 extern const GksDriver gks_hpgl_driver;    // gks_hpgl.cpp

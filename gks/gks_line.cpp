@@ -178,7 +178,7 @@ int gline_x11_attribute(int code, int value, const void *data) {
   switch (code) {
     case GOBJ_LINE_COLR: XSetForeground(st.display, st.line_gc, gdraw_pixel(value)); break;
     case GOBJ_LINE_WIDTH:
-      values.line_width = static_cast<int>(*static_cast<const float *>(data));
+      values.line_width = gdraw_xwidth(*static_cast<const float *>(data));
       XChangeGC(st.display, st.line_gc, GCLineWidth, &values);
       break;
     case GOBJ_LINE_TYPE: {

@@ -248,7 +248,7 @@ int gmark_x11_attribute(int code, int value, const void *data) {
   if (code == GOBJ_MARK_COLR) XSetForeground(st.display, st.mark_gc, gdraw_pixel(value));
   if (code == GOBJ_MARK_WIDTH) {
     XGCValues values{};
-    values.line_width = static_cast<int>(*static_cast<const float *>(data));
+    values.line_width = gdraw_xwidth(*static_cast<const float *>(data));
     XChangeGC(st.display, st.mark_gc, GCLineWidth, &values);
   }
   return 0;

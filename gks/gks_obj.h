@@ -44,7 +44,10 @@ constexpr int GOBJ_FUNC = 999;
 int ginit_objs();          // count from 0, append after the head; "zybredraw=no" stops recording
 int gset_cache(int flag);  // event processing on or off
 int gget_cache();
-int gset_redraw(int flag);  // recording on or off; returns the previous flag
+// Recording on or off; returns the previous flag. Switching it on records
+// the transformations and attributes in force first, so that a replay
+// starts from them.
+int gset_redraw(int flag);
 int gget_redraw();
 int gget_num_objects();  // calls counted since ginit_objs
 
@@ -61,6 +64,24 @@ int gget_obj_count();  // records held
 // Replays one record by its code: the record's kernel call. 0, or -1 for a
 // record that cannot be replayed.
 int gobj_redraw_funcs(int type, int value, const void *data);
-// Replays the whole cache into a metafile named by "METAOUT" (or
-// "zyb.meta"); 0, or -1 when no metafile could be opened.
+
+// Replays the whole cache into a file of a workstation type (GKS_META in
+// the kind gmeta_get_type gives, GKS_PS or GKS_HPGL); name nullptr takes
+// the kind's default. A metafile starts with the kernel's transformations
+// and attributes as they are, so that it draws the same wherever it is
+// played. With image_tran >= 0 the draw target's picture goes first, as an
+// image filling the viewport of that transformation, on kinds that take
+// images. The workstation type, window size, transformations, attributes
+// and recording are as before afterwards. 0, or -1 when the kind is not
+// built, a print is already running, or the file could not be written.
+int gobj_print_file(int type, const char *name, int image_tran);
+// Into the metafile named by "METAOUT" (or "zyb.meta").
 int gobj_print_meta();
+// Into the PostScript file the PostScript workstation would write, on a
+// page of 757 x 577 points.
+int gobj_print_plot();
+// Draws the cache again on the window after a re-set-up of the plot state
+// (ginit_plot), serving events every 200 records; a metafile print started
+// from an event ends it early. Recording and event processing are on
+// afterwards. 0, or -1 during a print.
+int gobj_redraw();

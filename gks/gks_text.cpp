@@ -392,7 +392,7 @@ int gtext_x11_attribute(int code, int value, const void *data) {
   if (code == GOBJ_TEXT_COLR) XSetForeground(st.display, st.text_gc, gdraw_pixel(value));
   if (code == GOBJ_TEXT_WIDTH) {
     XGCValues values{};
-    values.line_width = static_cast<int>(*static_cast<const float *>(data));
+    values.line_width = gdraw_xwidth(*static_cast<const float *>(data));
     XChangeGC(st.display, st.text_gc, GCLineWidth, &values);
   }
   return 0;

@@ -695,6 +695,8 @@ int MQ_timeout(int seconds) {
   return 0;
 }
 
+int MQ_get_timeout() { return qs.timeout; }
+
 int MQ_timeout_func(void (*handler)(int)) {
   qs.to_func = handler;
   return 0;

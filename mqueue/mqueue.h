@@ -67,6 +67,7 @@ int MQ_remove(int win);
 // Configuration and the client time-out.
 int MQ_params();  // reads the `parameter` resource: to=S, qtype=sock|mqueue, bind=any
 int MQ_timeout(int seconds);
+int MQ_get_timeout();  // seconds
 int MQ_timeout_func(void (*handler)(int));
 int MQ_settype(int type);
 int MQ_gettype();

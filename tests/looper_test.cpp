@@ -59,6 +59,7 @@ const char kHelp[] =
     "  li   - draw line\n"
     "  ma   - draw marker\n"
     "  mf   - draw metafile\n"
+    "  pr   - print recorded drawing to file\n"
     "  kill - kill zorazez\n"
     "Live loops\n"
     "  wa dir [pattern] [keep n] - watch a directory: new images join the loop\n"

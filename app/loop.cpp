@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "app/loop_wait.h"
 #include "app/plt_tool.h"
 #include "gks/gks.h"
 #include "image/img_tool.h"
@@ -29,7 +30,12 @@ namespace {
 LoopState state;
 
 constexpr int kWindowTextMax = 39;
-constexpr float kPollSeconds = 0.2f;
+// Records served in one pass before the frame timing is looked at again.
+constexpr int kRecordsPerPass = 32;
+
+// The last pass served kRecordsPerPass records: more may wait, so the next
+// wait only looks whether anything else is ready.
+bool records_left = false;
 
 const int kTerminationSignals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
 
@@ -189,9 +195,35 @@ bool loop_wanted() {
   return state.running >= LOOP_RUN && gget_input_mode() != 0 && gget_num_images() > 0 && gget_looping();
 }
 
-// Waits out the shown frame's delay, serving the queue and the window at
-// least every kPollSeconds, then shows the next frame. A command that ends
-// or stops the loop during the wait ends the wait without a further frame.
+// Takes one record from the queue and executes it; false when none was
+// waiting. A record that was dropped still counts: more may follow it.
+bool take_record() {
+  char text[MQ_TEXT_MAX + 3] = {};
+  int sender = -1;
+  const int got = MQ_sget(state.qid, &sender, text);
+  if (got < 0) return false;
+  if (got == 0) return true;
+  text[sizeof text - 1] = '\0';
+  MESS_print(MESS_OUT4, "CHK: %d:%d:%s:\n", got, sender, text);
+  if (got == MQ_GOT_COMMAND) run_pieces(sender, text);
+  return true;
+}
+
+// What a pass serves before it looks at the frames: queue records, window
+// events, and the descriptors other modules watch.
+void serve_inputs() {
+  int served = 0;
+  while (served < kRecordsPerPass && state.running >= LOOP_RUN && take_record()) served++;
+  records_left = served == kRecordsPerPass;
+  gcheck_event();
+  LOOP_serve_watches();
+}
+
+void wait_for_input(double seconds) { LOOP_wait(records_left ? 0.0 : seconds); }
+
+// Waits out the shown frame's delay, serving the queue and the window as
+// their input comes, then shows the next frame. A command that ends or
+// stops the loop during the wait ends the wait without a further frame.
 void step_frame() {
   gset_cursor(GKS_CURSOR_LOOP);
   for (;;) {
@@ -199,14 +231,9 @@ void step_frame() {
     const float delay = gget_frame_delay(GKS_FRAME_CURRENT);
     const float elapsed = ZYB_elapse_time();
     if (delay <= elapsed) break;
-    float rest = delay - elapsed;
-    if (rest > kPollSeconds) {
-      LOOP_chk_message();
-      gcheck_event();
-      if (!loop_wanted()) return;
-      rest = kPollSeconds;
-    }
-    ZYB_sleep(rest);
+    wait_for_input(delay - elapsed);
+    serve_inputs();
+    if (!loop_wanted()) return;
   }
   gdisplay_frame(ginc_frame(0));
   ZYB_init_time();
@@ -283,28 +310,22 @@ int LOOP_init() {
 
 void LOOP_message() {
   while (state.running >= LOOP_RUN) {
-    LOOP_chk_message();
-    gcheck_event();
+    serve_inputs();
     if (gget_input_mode() == 0) {  // the user quit in the window
       state.running = LOOP_STOP_DEL_QUEUE;
       break;
     }
+    if (state.running < LOOP_RUN) break;
     if (gget_num_images() > 0 && gget_looping())
       step_frame();
     else
-      ZYB_sleep(kPollSeconds);
+      wait_for_input(-1.0);
   }
   shut_down();
 }
 
 int LOOP_chk_message() {
-  char text[MQ_TEXT_MAX + 3] = {};
-  int sender = -1;
-  const int got = MQ_sget(state.qid, &sender, text);
-  if (got < 1) return 0;
-  text[sizeof text - 1] = '\0';
-  MESS_print(MESS_OUT4, "CHK: %d:%d:%s:\n", got, sender, text);
-  if (got == MQ_GOT_COMMAND) run_pieces(sender, text);
+  take_record();
   return 0;
 }
 

@@ -1,0 +1,185 @@
+#include "mqueue/mq_sysv.h"
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include <sys/ipc.h>
+#include <sys/msg.h>
+
+#include "util/mess.h"
+
+namespace mq_sysv {
+namespace {
+
+constexpr long kServerAddress = 1;
+constexpr int kLastClient = MQ_FIRST_CLIENT + MQ_MAX_CLIENTS - 1;
+constexpr int kBoxes = kLastClient + 1;  // indexed by client id
+// A client that reads what it is sent has a few lines waiting at most; the
+// longest answers that come quickly (help) have 21. This many is a client
+// that stopped reading.
+constexpr size_t kUnreadLimit = 32;
+constexpr size_t kOutboxMax = 256;   // answers kept for one client while the queue is full
+constexpr size_t kBacklogMax = 1024;  // requests read ahead
+// Bounds a drain, in case another process keeps refilling the queue.
+constexpr int kDrainMax = 4096;
+constexpr int kSendAttempts = 4;
+
+struct ServerQueue {
+  std::deque<Payload> backlog;
+  std::array<std::deque<Record>, kBoxes> outbox;
+  std::array<bool, kBoxes> overflowing{};
+  bool (*busy)(int id) = nullptr;
+};
+
+ServerQueue sq;
+
+enum class Sent { Yes, Full, Refused };
+
+bool is_busy(int id) { return sq.busy != nullptr && sq.busy(id); }
+
+// A request moved from the queue into memory makes room for one answer.
+// The answer has to follow at once: a client blocked in msgsnd is woken by
+// the room and would take it otherwise.
+bool read_ahead(int q) {
+  if (sq.backlog.size() >= kBacklogMax) return false;
+  Payload payload;
+  if (receive(q, kServerAddress, 0, payload) < 0) return false;
+  sq.backlog.push_back(payload);
+  return true;
+}
+
+std::vector<Record> drain(int q, long type) {
+  std::vector<Record> taken;
+  Record record{};
+  for (int i = 0; i < kDrainMax; ++i) {
+    ssize_t n = msgrcv(q, &record, MQ_PAYLOAD_SIZE, type, IPC_NOWAIT | MSG_NOERROR);
+    if (n < 0) break;
+    taken.push_back(record);
+  }
+  return taken;
+}
+
+// Takes the answers out of a queue that is full of them. Answers of a free
+// id are stale; a client with many waiting has stopped reading, and its
+// answers go; a client that is merely behind keeps its answers, in order,
+// in front of its outbox. True when room was made.
+bool purge_unread(int q) {
+  size_t taken = 0;
+  for (int id = MQ_FIRST_CLIENT; id <= kLastClient; ++id) {
+    std::vector<Record> waiting = drain(q, id);
+    if (waiting.empty()) continue;
+    taken += waiting.size();
+    if (!is_busy(id)) {
+      MESS_print(MESS_DEBUG_D, "MQ: %zu stale answers to the free id %d dropped\n", waiting.size(), id);
+      continue;
+    }
+    if (waiting.size() >= kUnreadLimit) {
+      MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id, waiting.size());
+      continue;
+    }
+    std::deque<Record> &box = sq.outbox[static_cast<size_t>(id)];
+    box.insert(box.begin(), waiting.begin(), waiting.end());
+  }
+  return taken > 0;
+}
+
+Sent send_now(int q, const Record &record) {
+  for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
+    if (msgsnd(q, &record, MQ_PAYLOAD_SIZE, IPC_NOWAIT) == 0) return Sent::Yes;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) {
+      MESS_print(MESS_WARN, "MQ_sput: answer to %ld not sent: %s\n", record.mtype, std::strerror(errno));
+      return Sent::Refused;
+    }
+    if (!read_ahead(q) && !purge_unread(q)) return Sent::Full;
+  }
+  return Sent::Full;
+}
+
+bool queue_full(int q) {
+  msqid_ds info{};
+  if (msgctl(q, IPC_STAT, &info) != 0) return false;
+  return info.__msg_cbytes + MQ_PAYLOAD_SIZE > info.msg_qbytes || info.msg_qnum + 1 > info.msg_qbytes;
+}
+
+void keep_in_outbox(int box, const Record &record) {
+  std::deque<Record> &out = sq.outbox[static_cast<size_t>(box)];
+  if (out.size() >= kOutboxMax) {
+    if (!sq.overflowing[static_cast<size_t>(box)])
+      MESS_print(MESS_WARN, "MQ_sput: queue full, the oldest answers to %d are dropped\n", box);
+    sq.overflowing[static_cast<size_t>(box)] = true;
+    out.pop_front();
+  }
+  out.push_back(record);
+}
+
+}  // namespace
+
+ssize_t receive(int q, long type, int wait, Payload &payload) {
+  Record record{};
+  ssize_t n = msgrcv(q, &record, MQ_PAYLOAD_SIZE, type, (wait ? 0 : IPC_NOWAIT) | MSG_NOERROR);
+  payload.fill('\0');
+  if (n > 0) std::memcpy(payload.data(), record.payload, static_cast<size_t>(n));
+  return n;
+}
+
+void reset() {
+  sq.backlog.clear();
+  for (auto &box : sq.outbox) box.clear();
+  sq.overflowing.fill(false);
+}
+
+void set_busy_test(bool (*busy)(int id)) { sq.busy = busy; }
+
+ssize_t next_request(int q, Payload &payload) {
+  if (!sq.backlog.empty()) {
+    payload = sq.backlog.front();
+    sq.backlog.pop_front();
+    return MQ_PAYLOAD_SIZE;
+  }
+  return receive(q, kServerAddress, 0, payload);
+}
+
+int send(int q, int box, const Record &record) {
+  if (box < 0 || box >= kBoxes) return -1;
+  if (sq.outbox[static_cast<size_t>(box)].empty()) {
+    Sent sent = send_now(q, record);
+    if (sent != Sent::Full) return sent == Sent::Yes ? 0 : -1;
+  }
+  keep_in_outbox(box, record);
+  return 0;
+}
+
+void flush(int q) {
+  for (int box = 0; box < kBoxes; ++box) {
+    std::deque<Record> &out = sq.outbox[static_cast<size_t>(box)];
+    while (!out.empty()) {
+      if (send_now(q, out.front()) == Sent::Full) return;
+      out.pop_front();
+    }
+    sq.overflowing[static_cast<size_t>(box)] = false;
+  }
+}
+
+void unjam(int q) {
+  if (queue_full(q)) purge_unread(q);
+}
+
+void forget(int q, int id) {
+  if (id < 0 || id >= kBoxes) return;
+  sq.outbox[static_cast<size_t>(id)].clear();
+  sq.overflowing[static_cast<size_t>(id)] = false;
+  drain(q, id);
+}
+
+bool requests_waiting() { return !sq.backlog.empty(); }
+
+bool answers_waiting() {
+  for (const auto &box : sq.outbox)
+    if (!box.empty()) return true;
+  return false;
+}
+
+}  // namespace mq_sysv

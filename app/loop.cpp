@@ -2,6 +2,7 @@
 // records, window events and frame timing, and the ways out.
 #include "app/loop.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <climits>
@@ -36,6 +37,12 @@ constexpr int kRecordsPerPass = 32;
 // The last pass served kRecordsPerPass records: more may wait, so the next
 // wait only looks whether anything else is ready.
 bool records_left = false;
+
+// How late the frame on screen came: from its due time to the restart of
+// the clock after it was shown. It is taken off the next frame's wait, so
+// that a busy pass or a slow server does not stretch the loop; at most half
+// a delay, so that every frame stays on screen.
+float lateness = 0.0f;
 
 const int kTerminationSignals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
 
@@ -226,16 +233,22 @@ void wait_for_input(double seconds) { LOOP_wait(records_left ? 0.0 : seconds); }
 // stops the loop during the wait ends the wait without a further frame.
 void step_frame() {
   gset_cursor(GKS_CURSOR_LOOP);
+  float due = 0.0f;
   for (;;) {
     // Read afresh: a command during the wait may change the delay.
     const float delay = gget_frame_delay(GKS_FRAME_CURRENT);
+    due = delay - std::min(lateness, delay / 2);
     const float elapsed = ZYB_elapse_time();
-    if (delay <= elapsed) break;
-    wait_for_input(delay - elapsed);
+    if (due <= elapsed) break;
+    wait_for_input(due - elapsed);
     serve_inputs();
-    if (!loop_wanted()) return;
+    if (!loop_wanted()) {
+      lateness = 0.0f;
+      return;
+    }
   }
   gdisplay_frame(ginc_frame(0));
+  lateness = std::max(0.0f, ZYB_elapse_time() - due);
   ZYB_init_time();
 }
 
@@ -316,10 +329,12 @@ void LOOP_message() {
       break;
     }
     if (state.running < LOOP_RUN) break;
-    if (gget_num_images() > 0 && gget_looping())
+    if (gget_num_images() > 0 && gget_looping()) {
       step_frame();
-    else
+    } else {
+      lateness = 0.0f;
       wait_for_input(-1.0);
+    }
   }
   shut_down();
 }

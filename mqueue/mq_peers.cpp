@@ -24,7 +24,7 @@ constexpr unsigned int kDebug = MESS_DEBUG_D;
 // 19 clients and room for as many that connect without registering; at
 // the limit the oldest connection without a slot makes way.
 constexpr size_t kPeersMax = 64;
-constexpr size_t kInputMax = 1024;       // unread input of one connection: four records at least
+constexpr size_t kInputMax = 512;        // unread input of one connection: two records at least
 constexpr size_t kOutputMax = 64 * 1024;  // answers one connection has not taken yet
 constexpr int kAcceptsPerServe = 32;
 

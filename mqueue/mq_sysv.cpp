@@ -75,16 +75,20 @@ bool purge_unread(int q) {
       MESS_print(MESS_DEBUG_D, "MQ: %zu stale answers to the free id %d dropped\n", waiting.size(), id);
       continue;
     }
+    std::deque<Record> &box = sq.outbox[static_cast<size_t>(id)];
     if (waiting.size() >= kUnreadLimit) {
-      MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id, waiting.size());
+      // Its answers still to be sent would only fill the queue again.
+      MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id, waiting.size() + box.size());
+      box.clear();
       continue;
     }
-    std::deque<Record> &box = sq.outbox[static_cast<size_t>(id)];
     box.insert(box.begin(), waiting.begin(), waiting.end());
   }
   return taken > 0;
 }
 
+// One try to put a record into the queue, moving requests out of the way
+// when it is full of them.
 Sent send_now(int q, const Record &record) {
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
     if (msgsnd(q, &record, MQ_PAYLOAD_SIZE, IPC_NOWAIT) == 0) return Sent::Yes;
@@ -93,7 +97,7 @@ Sent send_now(int q, const Record &record) {
       MESS_print(MESS_WARN, "MQ_sput: answer to %ld not sent: %s\n", record.mtype, std::strerror(errno));
       return Sent::Refused;
     }
-    if (!read_ahead(q) && !purge_unread(q)) return Sent::Full;
+    if (!read_ahead(q)) return Sent::Full;
   }
   return Sent::Full;
 }
@@ -149,15 +153,23 @@ int send(int q, int box, const Record &record) {
     if (sent != Sent::Full) return sent == Sent::Yes ? 0 : -1;
   }
   keep_in_outbox(box, record);
+  flush(q);
   return 0;
 }
 
 void flush(int q) {
+  bool purged = false;
   for (int box = 0; box < kBoxes; ++box) {
+    // A purge may change any outbox: each round looks at this one afresh.
     std::deque<Record> &out = sq.outbox[static_cast<size_t>(box)];
     while (!out.empty()) {
-      if (send_now(q, out.front()) == Sent::Full) return;
-      out.pop_front();
+      if (send_now(q, out.front()) != Sent::Full) {
+        out.pop_front();
+        continue;
+      }
+      // Full of answers: make room once; what is left waits for the next pass.
+      if (purged || !purge_unread(q)) return;
+      purged = true;
     }
     sq.overflowing[static_cast<size_t>(box)] = false;
   }

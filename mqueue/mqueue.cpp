@@ -43,6 +43,7 @@ constexpr int kSlots = MQ_MAX_CLIENTS + 1;  // slot 0: a registration answer in 
 constexpr int kListenBacklog = 100;
 constexpr int kRecordWaitMs = 2000;  // a client: the rest of a begun record, and a blocked send
 constexpr int kMaxPort = 65535;
+constexpr int kSocketBufferBytes = 64 * 1024;
 // After the time-out a repeating alarm: a receive that began just after the
 // first signal is still interrupted.
 constexpr long kAlarmRepeatUs = 200000;
@@ -476,6 +477,11 @@ int tcp_create(int win) {
   // another looper listens on is not, with or without this option.
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Accepted connections inherit these: a client that floods or stops
+  // reading is held back by its own connection after this much.
+  int buffer = kSocketBufferBytes;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   sockaddr_in address = loopback_address(port, qs.bind_any);
   int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
   MESS_print(kDebug, "Socket bind on port: %d - %d\n", port, bound);
@@ -499,13 +505,18 @@ int tcp_create(int win) {
 }
 
 // Every connection is read and written without waiting; a record comes
-// from whichever connection has a whole one, in turn.
+// from whichever connection has a whole one, in turn. The sockets are read
+// again once the records read before are used up: a few hundred bytes a
+// connection, so nobody waits long behind a flood.
 int tcp_sget(int q, int *sender, char *text) {
   if (qs.sock1 < 0 || !qs.listening) return -1;
-  mq_peers::serve(qs.sock1, qs.bind_any);
   int peer = -1, code = 0;
   char body[MQ_TEXT_MAX + 3];
   int got = mq_peers::next_record(&peer, &code, body);
+  if (got < 0) {
+    mq_peers::serve(qs.sock1, qs.bind_any);
+    got = mq_peers::next_record(&peer, &code, body);
+  }
   if (got < 1) return got;
   return accept_record(q, code, body, peer, sender, text);
 }

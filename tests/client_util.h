@@ -43,32 +43,43 @@ inline int reap(pid_t pid, double seconds) {
   return -1;
 }
 
-// Runs a program to its end with its output in a pipe: the exit status and
-// what it printed on standard output (standard error is dropped).
-inline std::pair<int, std::string> call(const std::vector<std::string> &argv) {
+// Runs a program (looked up along PATH) to its end with its output in a
+// pipe: the exit status and what it printed on standard output. Standard
+// error goes to *err when given, else nowhere; env entries are added.
+inline std::pair<int, std::string> call(const std::vector<std::string> &argv, std::string *err = nullptr,
+                                        const std::vector<std::string> &env = {}) {
   int out[2];
   if (pipe(out) != 0) return {-1, ""};
+  char err_name[] = "/tmp/zybcall.XXXXXX";
+  const int err_fd = err ? mkstemp(err_name) : open("/dev/null", O_WRONLY);
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 2);
+    dup2(err_fd, 2);
+    dup2(open("/dev/null", O_RDONLY), 0);
     close(out[0]);
+    for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
     std::vector<char *> args;
     for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
   }
   close(out[1]);
   std::string text;
-  char buffer[512];
+  char buffer[4096];
   for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (err) {
+    err->clear();
+    lseek(err_fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(err_fd, buffer, sizeof buffer)) > 0;) err->append(buffer, static_cast<size_t>(n));
+    unlink(err_name);
+  }
+  close(err_fd);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text};
 }
 

@@ -38,6 +38,12 @@ constexpr int kRecordsPerPass = 32;
 // wait only looks whether anything else is ready.
 bool records_left = false;
 
+// X events may wait: the connection's descriptor showed input, or the
+// looper talked to the server since events were last served (a reply can
+// bring events along that the descriptor then no longer shows). Otherwise
+// serving them would find none, and an idle pass spares the calls.
+bool x_events = true;
+
 // How late the frame on screen came: from its due time to the restart of
 // the clock after it was shown. It is taken off the next frame's wait, so
 // that a busy pass or a slow server does not stretch the loop; at most half
@@ -222,11 +228,12 @@ void serve_inputs() {
   int served = 0;
   while (served < kRecordsPerPass && state.running >= LOOP_RUN && take_record()) served++;
   records_left = served == kRecordsPerPass;
-  gcheck_event();
-  LOOP_serve_watches();
+  if (served > 0) x_events = true;
+  if (x_events) gcheck_event();
+  x_events = LOOP_serve_watches();
 }
 
-void wait_for_input(double seconds) { LOOP_wait(records_left ? 0.0 : seconds); }
+void wait_for_input(double seconds) { x_events = LOOP_wait(records_left ? 0.0 : seconds, x_events); }
 
 // Waits out the shown frame's delay, serving the queue and the window as
 // their input comes, then shows the next frame. A command that ends or
@@ -248,6 +255,7 @@ void step_frame() {
     }
   }
   gdisplay_frame(ginc_frame(0));
+  x_events = true;
   lateness = std::max(0.0f, ZYB_elapse_time() - due);
   ZYB_init_time();
 }

@@ -51,19 +51,20 @@ long shorter(long limit_us, long other_us) {
   return std::min(limit_us, other_us);
 }
 
-// Adds the X connection, or returns 0 when events wait already: Xlib may
-// hold events it read during a command's round trip, which its descriptor
-// would not show. Drawing still in Xlib's buffer goes out before any sleep.
-long add_x_connection(pollfd *fds, int *n) {
+// The X connection, when its events are served. Drawing still in Xlib's
+// buffer goes out before any sleep; events Xlib already holds make the wait
+// end at once.
+int add_x_connection(pollfd *fds, int *n, bool x_talked, bool *events_held) {
+  *events_held = false;
   Display *display = gget_display();
   if (display == nullptr) return -1;
   if (!serving_x_events()) {
     XFlush(display);
     return -1;
   }
-  if (XPending(display) > 0) return 0;
-  fds[(*n)++] = {ConnectionNumber(display), POLLIN, 0};
-  return -1;
+  if (x_talked) *events_held = XPending(display) > 0;
+  fds[*n] = {ConnectionNumber(display), POLLIN, 0};
+  return (*n)++;
 }
 
 }  // namespace
@@ -89,23 +90,25 @@ int LOOP_unwatch_fd(int fd) {
   return 0;
 }
 
-void LOOP_wait(double seconds) {
+bool LOOP_wait(double seconds, bool x_talked) {
   std::array<pollfd, kQueueFdsMax + 1 + LOOP_WATCH_MAX> fds{};
   long limit_us = -1;
   int n = LOOP_state().qid >= 0 ? MQ_wait_fds(fds.data(), kQueueFdsMax, &limit_us) : 0;
   if (seconds >= 0) limit_us = shorter(limit_us, std::lround(seconds * 1e6));
-  limit_us = shorter(limit_us, add_x_connection(fds.data(), &n));
-  if (watch_pending()) limit_us = 0;
+  bool x_held = false;
+  const int x_index = add_x_connection(fds.data(), &n, x_talked, &x_held);
+  if (x_held || watch_pending()) limit_us = 0;
   for (const Watch &w : waiting.watches) fds[static_cast<size_t>(n++)] = {w.fd, POLLIN, 0};
 
   timespec limit{limit_us / 1000000, (limit_us % 1000000) * 1000};
-  if (ppoll(fds.data(), static_cast<nfds_t>(n), limit_us < 0 ? nullptr : &limit, nullptr) <= 0) return;
+  if (ppoll(fds.data(), static_cast<nfds_t>(n), limit_us < 0 ? nullptr : &limit, nullptr) <= 0) return x_held;
   for (int i = 0; i < n; ++i)
     if (Watch *w = fds[static_cast<size_t>(i)].revents ? find_watch(fds[static_cast<size_t>(i)].fd) : nullptr)
       w->revents = static_cast<short>(w->revents | fds[static_cast<size_t>(i)].revents);
+  return x_held || (x_index >= 0 && fds[static_cast<size_t>(x_index)].revents != 0);
 }
 
-void LOOP_serve_watches() {
+bool LOOP_serve_watches() {
   // Handlers may change the table: each round looks the next one up afresh.
   std::vector<int> ready;
   for (const Watch &w : waiting.watches)
@@ -119,4 +122,5 @@ void LOOP_serve_watches() {
     // A descriptor closed without unwatching would be reported every pass.
     if (call.revents & POLLNVAL) LOOP_unwatch_fd(call.fd);
   }
+  return !ready.empty();
 }

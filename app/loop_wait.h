@@ -5,8 +5,11 @@
 
 // Returns when a pass has work (queue records, X events, a watched
 // descriptor ready) or after at most seconds; a negative limit leaves only
-// the queue's own polling interval, if any.
-void LOOP_wait(double seconds);
+// the queue's own polling interval, if any. x_talked: the looper talked to
+// the X server since it last served events, so Xlib may hold events that
+// the connection's descriptor does not show. True when X events wait.
+bool LOOP_wait(double seconds, bool x_talked);
 
-// Runs the handlers of the watched descriptors the last wait found ready.
-void LOOP_serve_watches();
+// Runs the handlers of the watched descriptors the last wait found ready;
+// true when one ran (it may have talked to the X server).
+bool LOOP_serve_watches();

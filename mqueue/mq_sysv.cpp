@@ -1,6 +1,7 @@
 #include "mqueue/mq_sysv.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -21,15 +22,29 @@ constexpr int kBoxes = kLastClient + 1;  // indexed by client id
 // that stopped reading.
 constexpr size_t kUnreadLimit = 32;
 constexpr size_t kOutboxMax = 256;   // answers kept for one client while the queue is full
-constexpr size_t kBacklogMax = 1024;  // requests read ahead
+// Requests read ahead wait in one lane per sender and are served in turn:
+// lane 0 for codes of nobody, 1 for registrations, then one per client id.
+constexpr int kLanes = 2 + MQ_MAX_CLIENTS;
+constexpr size_t kLaneMax = 128;  // more from one sender than this are dropped
+constexpr int kReadMax = 256;     // messages taken out at once when nothing waits
 // Bounds a drain, in case another process keeps refilling the queue.
 constexpr int kDrainMax = 4096;
 constexpr int kSendAttempts = 4;
+// Requests moved out of the way at once to make room for an answer: clients
+// blocked in msgsnd are woken by the room and take some of it.
+constexpr int kRoomBatch = 8;
+// Answers to a client found not reading are dropped for this long, rather
+// than sent only to be taken out again.
+constexpr std::chrono::milliseconds kMuteTime{500};
 
 struct ServerQueue {
-  std::deque<Payload> backlog;
+  std::array<std::deque<Payload>, kLanes> lanes;
+  size_t waiting = 0;  // requests in all lanes
+  int turn = 0;        // the lane served next
+  long dropped = 0;    // requests dropped from full lanes
   std::array<std::deque<Record>, kBoxes> outbox;
   std::array<bool, kBoxes> overflowing{};
+  std::array<std::chrono::steady_clock::time_point, kBoxes> muted_until{};
   bool (*busy)(int id) = nullptr;
 };
 
@@ -39,14 +54,30 @@ enum class Sent { Yes, Full, Refused };
 
 bool is_busy(int id) { return sq.busy != nullptr && sq.busy(id); }
 
+int lane_of(char code_char) {
+  const int code = static_cast<unsigned char>(code_char) - '0';
+  if (code == MQ_REGISTER) return 1;
+  if (code >= MQ_FIRST_CLIENT && code <= kLastClient) return code - MQ_FIRST_CLIENT + 2;
+  return 0;
+}
+
 // A request moved from the queue into memory makes room for one answer.
 // The answer has to follow at once: a client blocked in msgsnd is woken by
-// the room and would take it otherwise.
+// the room and would take it otherwise. A sender with a full lane sends
+// faster than it is served: what it sends beyond is dropped, so that it
+// cannot keep everybody else waiting behind it.
 bool read_ahead(int q) {
-  if (sq.backlog.size() >= kBacklogMax) return false;
   Payload payload;
   if (receive(q, kServerAddress, 0, payload) < 0) return false;
-  sq.backlog.push_back(payload);
+  std::deque<Payload> &lane = sq.lanes[static_cast<size_t>(lane_of(payload[0]))];
+  if (lane.size() >= kLaneMax) {
+    if (sq.dropped++ % 1000 == 0)
+      MESS_print(MESS_WARN, "MQ_sget: sender code %d sends faster than it is served: %ld records dropped\n",
+                 static_cast<unsigned char>(payload[0]) - '0', sq.dropped);
+    return true;
+  }
+  lane.push_back(payload);
+  ++sq.waiting;
   return true;
 }
 
@@ -77,9 +108,11 @@ bool purge_unread(int q) {
     }
     std::deque<Record> &box = sq.outbox[static_cast<size_t>(id)];
     if (waiting.size() >= kUnreadLimit) {
-      // Its answers still to be sent would only fill the queue again.
+      // Its answers still to be sent, and those of the next moments, would
+      // only fill the queue again.
       MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id, waiting.size() + box.size());
       box.clear();
+      sq.muted_until[static_cast<size_t>(id)] = std::chrono::steady_clock::now() + kMuteTime;
       continue;
     }
     box.insert(box.begin(), waiting.begin(), waiting.end());
@@ -97,7 +130,9 @@ Sent send_now(int q, const Record &record) {
       MESS_print(MESS_WARN, "MQ_sput: answer to %ld not sent: %s\n", record.mtype, std::strerror(errno));
       return Sent::Refused;
     }
-    if (!read_ahead(q)) return Sent::Full;
+    int moved = 0;
+    while (moved < kRoomBatch && read_ahead(q)) ++moved;
+    if (moved == 0) return Sent::Full;
   }
   return Sent::Full;
 }
@@ -130,24 +165,41 @@ ssize_t receive(int q, long type, int wait, Payload &payload) {
 }
 
 void reset() {
-  sq.backlog.clear();
+  for (auto &lane : sq.lanes) lane.clear();
+  sq.waiting = 0;
+  sq.turn = 0;
+  sq.dropped = 0;
   for (auto &box : sq.outbox) box.clear();
   sq.overflowing.fill(false);
+  sq.muted_until.fill({});
 }
 
 void set_busy_test(bool (*busy)(int id)) { sq.busy = busy; }
 
 ssize_t next_request(int q, Payload &payload) {
-  if (!sq.backlog.empty()) {
-    payload = sq.backlog.front();
-    sq.backlog.pop_front();
+  // With nothing in memory, everything waiting is taken out: a queue that
+  // a flood keeps full has room for many at once, clients blocked in msgsnd
+  // get theirs in, and their requests come in their lane's turn, not behind
+  // the flood.
+  if (sq.waiting == 0)
+    for (int i = 0; i < kReadMax && read_ahead(q); ++i) {
+    }
+  if (sq.waiting == 0) return -1;
+  for (int k = 0; k < kLanes; ++k) {
+    std::deque<Payload> &lane = sq.lanes[static_cast<size_t>((sq.turn + k) % kLanes)];
+    if (lane.empty()) continue;
+    sq.turn = (sq.turn + k + 1) % kLanes;
+    payload = lane.front();
+    lane.pop_front();
+    --sq.waiting;
     return MQ_PAYLOAD_SIZE;
   }
-  return receive(q, kServerAddress, 0, payload);
+  return -1;
 }
 
 int send(int q, int box, const Record &record) {
   if (box < 0 || box >= kBoxes) return -1;
+  if (std::chrono::steady_clock::now() < sq.muted_until[static_cast<size_t>(box)]) return -1;
   if (sq.outbox[static_cast<size_t>(box)].empty()) {
     Sent sent = send_now(q, record);
     if (sent != Sent::Full) return sent == Sent::Yes ? 0 : -1;
@@ -183,10 +235,11 @@ void forget(int q, int id) {
   if (id < 0 || id >= kBoxes) return;
   sq.outbox[static_cast<size_t>(id)].clear();
   sq.overflowing[static_cast<size_t>(id)] = false;
+  sq.muted_until[static_cast<size_t>(id)] = {};
   drain(q, id);
 }
 
-bool requests_waiting() { return !sq.backlog.empty(); }
+bool requests_waiting() { return sq.waiting > 0; }
 
 bool answers_waiting() {
   for (const auto &box : sq.outbox)

@@ -1,8 +1,10 @@
 // The server's side of a System V queue beyond single calls (for mqueue.cpp
 // only). One queue carries the requests of every client and all answers,
 // so it can fill up: the server never waits for room. Requests are read
-// ahead into memory to make room, answers that find none wait in an outbox
-// per client id, and answers that nobody reads are taken out of the queue.
+// ahead into memory, one lane per sender served in turn, so that a client
+// that floods the queue does not keep the others waiting; answers that find
+// no room wait in an outbox per client id, and answers that nobody reads
+// are taken out of the queue.
 #pragma once
 
 #include <array>
@@ -34,8 +36,8 @@ void reset();
 // are stale and may be dropped.
 void set_busy_test(bool (*busy)(int id));
 
-// The next request to the server (message type 1): the oldest read-ahead
-// one, else one from the queue without waiting. Bytes, or -1 when none.
+// The next request to the server (message type 1), never waiting: the
+// oldest of the next sender in turn. Bytes, or -1 when none.
 ssize_t next_request(int q, Payload &payload);
 
 // Sends an answer behind those still waiting in the outbox of client id

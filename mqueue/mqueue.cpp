@@ -405,8 +405,10 @@ int sysv_sget(int q, int *sender, char *text) {
   Payload payload;
   ssize_t n = mq_sysv::next_request(q, payload);
   if (n < 1) {
+    // While clients are busy a jam is looked for at once; an idle server
+    // looks now and then.
     const Clock::time_point now = Clock::now();
-    if (now - qs.last_unjam >= kUnjamInterval) {
+    if (now - qs.last_unjam >= kUnjamInterval || now - qs.last_record < kBusyWindow) {
       qs.last_unjam = now;
       mq_sysv::unjam(q);
     }

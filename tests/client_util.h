@@ -32,6 +32,10 @@ pid_t spawn(Body body) {
   return pid;
 }
 
+// A flooding child runs at the lowest priority: what a test measures is how
+// the looper serves the others, not how the system shares the CPU.
+inline void lowest_priority() { (void)!nice(19); }
+
 // The child's exit status (128 + signal when killed), or -1 when it did not
 // end within the time (it is killed then).
 inline int reap(pid_t pid, double seconds) {

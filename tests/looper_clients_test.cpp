@@ -70,8 +70,15 @@ TEST_P(Clients, SequentialCallsAndABurstOfNineteenAreAllAnsweredAndAnIdleLooperS
     ASSERT_EQ(animctl(*looper, {"qu", "num"}), std::make_pair(0, std::string("0\n"))) << "call " << i;
     times.push_back(seconds_since(start));
   }
-  // A looper that polled in slices of 0.2 s took 0.4 s and more.
-  EXPECT_LT(median(times), 0.15);
+  // What the looper adds to starting the process: a looper that polled in
+  // slices of 0.2 s added 0.4 s and more.
+  std::vector<double> starts;
+  for (int i = 0; i < 20; ++i) {
+    const auto start = Clock::now();
+    call({bin("animctl"), "-h"});
+    starts.push_back(seconds_since(start));
+  }
+  EXPECT_LT(median(times) - median(starts), 0.1);
 
   std::vector<std::pair<int, std::string>> burst(MQ_MAX_CLIENTS);
   std::vector<std::thread> threads;
@@ -163,6 +170,7 @@ TEST_P(Clients, FloodersNonReadersAndStallersHoldNobody) {
   const int window = looper->window();
   constexpr double kFloodSeconds = 1.5;
   const pid_t flooder = spawn([&] {
+    lowest_priority();
     const int q = MQ_open(window), id = MQ_connect(q);
     if (id < MQ_FIRST_CLIENT) return 2;
     for (const auto start = Clock::now(); seconds_since(start) < kFloodSeconds;) MQ_put(q, id, "qu num;qu la");
@@ -178,6 +186,7 @@ TEST_P(Clients, FloodersNonReadersAndStallersHoldNobody) {
     return 1;
   });
   const pid_t nobody = spawn([&] {
+    lowest_priority();
     RawClient raw(tcp(), window);
     for (const auto start = Clock::now(); seconds_since(start) < kFloodSeconds;) raw.send('Z', "from nobody");
     return 0;

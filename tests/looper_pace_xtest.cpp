@@ -68,12 +68,14 @@ TEST_P(Pace, FramesKeepTheirDelayWhileClientsFloodAndStopReading) {
   MQ_timeout(10);
   const int window = looper.window();
   const pid_t flooder = spawn([&] {
+    lowest_priority();
     const int q = MQ_open(window), id = MQ_connect(q);
     for (const auto start = Clock::now(); id >= MQ_FIRST_CLIENT && seconds_since(start) < kFloodSeconds;)
       MQ_put(q, id, "qu num;qu la");
     return id >= MQ_FIRST_CLIENT ? 0 : 1;
   });
   const pid_t nobody = spawn([&] {
+    lowest_priority();
     RawClient raw(tcp, window);
     for (const auto start = Clock::now(); seconds_since(start) < kFloodSeconds;) raw.send('Z', "from nobody");
     return 0;

@@ -375,11 +375,12 @@ void BM_AnimctlOverhead(benchmark::State &state) {
   state.counters["overhead_median_ms"] = 1000 * overhead;
   state.counters["overhead_p95_ms"] = 1000 * p95;
   state.counters["median_ratio_to_target"] = overhead / target;
-  std::printf("animctl qu num, %s, %s%s: overhead median %.2f ms, 95th percentile %.2f ms over %zu calls "
-              "(animctl -h: %.2f ms); median / %.0f ms target = %.2f\n",
-              transport_name(sock).c_str(), looping ? "looping 128 frames at 0.05 s" : "idle",
-              spaced ? ", calls 0.1 s apart" : "", 1000 * overhead, 1000 * p95, calls.size(), 1000 * base,
-              1000 * target, overhead / target);
+  std::printf(
+      "animctl qu num, %s, %s%s: overhead median %.2f ms, 95th percentile %.2f ms over %zu calls "
+      "(animctl -h: %.2f ms); median / %.0f ms target = %.2f\n",
+      transport_name(sock).c_str(), looping ? "looping 128 frames at 0.05 s" : "idle",
+      spaced ? ", calls 0.1 s apart" : "", 1000 * overhead, 1000 * p95, calls.size(), 1000 * base, 1000 * target,
+      overhead / target);
 }
 BENCHMARK(BM_AnimctlOverhead)
     ->ArgsProduct({{0, 1}, {0, 1}, {0}})
@@ -411,8 +412,13 @@ void BM_QueueRoundTrip(benchmark::State &state) {
   std::printf("registered client round trip (%s): median %.3f ms, ratio to 5 ms %.3f\n", transport_name(sock).c_str(),
               1000 * median(times), median(times) / kIdleTarget);
 }
-BENCHMARK(BM_QueueRoundTrip)->Arg(0)->Arg(1)->ArgName("tcp")->Iterations(call_count())->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_QueueRoundTrip)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("tcp")
+    ->Iterations(call_count())
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
 // (ii) Frame timing.
@@ -495,13 +501,18 @@ void BM_LoopFrameIntervals(benchmark::State &state) {
   state.counters["mean_ratio_to_0.05s"] = mean / kFrameDelay;
   state.counters["worst_ratio_to_0.05s"] = worst / kFrameDelay;
   state.counters["skipped_frames"] = skipped;
-  std::printf("frame intervals at %.2f s (%s): %zu intervals, mean ratio %.4f, worst ratio %.3f, %d skipped "
-              "(server times in whole ms)\n",
-              kFrameDelay, transport_name(sock).c_str(), intervals.size(), mean / kFrameDelay, worst / kFrameDelay,
-              skipped);
+  std::printf(
+      "frame intervals at %.2f s (%s): %zu intervals, mean ratio %.4f, worst ratio %.3f, %d skipped "
+      "(server times in whole ms)\n",
+      kFrameDelay, transport_name(sock).c_str(), intervals.size(), mean / kFrameDelay, worst / kFrameDelay, skipped);
 }
-BENCHMARK(BM_LoopFrameIntervals)->Arg(0)->Arg(1)->ArgName("tcp")->Iterations(1)->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_LoopFrameIntervals)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("tcp")
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
 // (iii) An idle looper.
@@ -587,9 +598,10 @@ void BM_LoadScript(benchmark::State &state) {
   state.counters["command_line_s"] = median(startups);
   state.counters["ratio"] = ratio;
   state.counters["ratio_without_process_starts"] = looper_ratio;
-  std::printf("128 radar frames of 640 x 512: 128 animctl calls %.3f s, one command line %.3f s, ratio %.2f "
-              "(target 2); without the %.1f ms of starting each animctl process: ratio %.2f\n",
-              median(scripts), median(startups), ratio, 1000 * median(process_starts), looper_ratio);
+  std::printf(
+      "128 radar frames of 640 x 512: 128 animctl calls %.3f s, one command line %.3f s, ratio %.2f "
+      "(target 2); without the %.1f ms of starting each animctl process: ratio %.2f\n",
+      median(scripts), median(startups), ratio, 1000 * median(process_starts), looper_ratio);
 }
 BENCHMARK(BM_LoadScript)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 

@@ -89,11 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in{data, size};
   for (int steps = 0; !in.done() && steps < 2000; ++steps) {
     switch (in.byte() % 5) {
-      case 0: client_send("/" + in.text(20)); break;                                     // a registration
+      case 0: client_send("/" + in.text(20)); break;  // a registration
       case 1: client_send(std::string(1, static_cast<char>('0' + in.byte() % 24)) + in.text(40)); break;
-      case 2: client_send(in.text(MQ_PAYLOAD_SIZE)); break;                               // anything at all
+      case 2: client_send(in.text(MQ_PAYLOAD_SIZE)); break;  // anything at all
       case 3: server_serve(1 + in.byte() % 64, 1 + in.byte() % 64, in.byte() % 4 == 0); break;
-      default: client_read(in.byte() % 1100, in.byte()); break;                            // an id, a pid address or nothing
+      default: client_read(in.byte() % 1100, in.byte()); break;  // an id, a pid address or nothing
     }
   }
   server_serve(64, 1, false);

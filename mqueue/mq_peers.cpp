@@ -1,11 +1,11 @@
 #include "mqueue/mq_peers.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -24,7 +24,7 @@ constexpr unsigned int kDebug = MESS_DEBUG_D;
 // 19 clients and room for as many that connect without registering; at
 // the limit the oldest connection without a slot makes way.
 constexpr size_t kPeersMax = 64;
-constexpr size_t kInputMax = 512;        // unread input of one connection: two records at least
+constexpr size_t kInputMax = 512;         // unread input of one connection: two records at least
 constexpr size_t kOutputMax = 64 * 1024;  // answers one connection has not taken yet
 constexpr int kAcceptsPerServe = 32;
 
@@ -157,8 +157,7 @@ void accept_waiting(int listener, bool bind_any) {
       }
       return;
     }
-    MESS_print(kDebug, "Connection made from %X on port %d\n", ntohl(address.sin_addr.s_addr),
-               ntohs(address.sin_port));
+    MESS_print(kDebug, "Connection made from %X on port %d\n", ntohl(address.sin_addr.s_addr), ntohs(address.sin_port));
     if (!peer_is_same_user(fd, address, bind_any)) {
       close(fd);
       continue;
@@ -201,7 +200,9 @@ void write_output(Peer &p) {
   p.dropping = false;
 }
 
-bool has_whole_record(const Peer &p) { return !p.in.empty() && p.in.size() >= 1u + static_cast<unsigned char>(p.in[0]); }
+bool has_whole_record(const Peer &p) {
+  return !p.in.empty() && p.in.size() >= 1u + static_cast<unsigned char>(p.in[0]);
+}
 
 // Connections whose peer has gone and that hold no whole record any more.
 void end_finished() {
@@ -218,8 +219,7 @@ void serve(int listener, bool bind_any) {
   if (pt.peers.empty()) return;
   std::vector<pollfd> fds;
   fds.reserve(pt.peers.size());
-  for (const Peer &p : pt.peers)
-    fds.push_back({p.fd, static_cast<short>(POLLIN | (p.out.empty() ? 0 : POLLOUT)), 0});
+  for (const Peer &p : pt.peers) fds.push_back({p.fd, static_cast<short>(POLLIN | (p.out.empty() ? 0 : POLLOUT)), 0});
   if (poll(fds.data(), fds.size(), 0) <= 0) return;
   for (size_t i = 0; i < fds.size(); ++i) {
     Peer &p = pt.peers[i];

@@ -21,7 +21,7 @@ constexpr int kBoxes = kLastClient + 1;  // indexed by client id
 // longest answers that come quickly (help) have 21. This many is a client
 // that stopped reading.
 constexpr size_t kUnreadLimit = 32;
-constexpr size_t kOutboxMax = 256;   // answers kept for one client while the queue is full
+constexpr size_t kOutboxMax = 256;  // answers kept for one client while the queue is full
 // Requests read ahead wait in one lane per sender and are served in turn:
 // lane 0 for codes of nobody, 1 for registrations, then one per client id.
 constexpr int kLanes = 2 + MQ_MAX_CLIENTS;
@@ -110,7 +110,8 @@ bool purge_unread(int q) {
     if (waiting.size() >= kUnreadLimit) {
       // Its answers still to be sent, and those of the next moments, would
       // only fill the queue again.
-      MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id, waiting.size() + box.size());
+      MESS_print(MESS_WARN, "MQ_sput: client %d does not read its answers: %zu dropped\n", id,
+                 waiting.size() + box.size());
       box.clear();
       sq.muted_until[static_cast<size_t>(id)] = std::chrono::steady_clock::now() + kMuteTime;
       continue;

@@ -39,7 +39,7 @@ constexpr unsigned int kDebug = MESS_DEBUG_D;
 constexpr long kServerAddress = 1;       // message type of everything sent to the server
 constexpr int kRegistrationAddress = 2;  // message type of registration answers without a process id
 constexpr int kLastClient = MQ_FIRST_CLIENT + MQ_MAX_CLIENTS - 1;
-constexpr int kSlots = MQ_MAX_CLIENTS + 1;  // slot 0: a registration answer in flight
+constexpr int kSlots = MQ_MAX_CLIENTS + 1;  // slot i holds client id i + 2; slot 0 is not used
 constexpr int kListenBacklog = 100;
 constexpr int kRecordWaitMs = 2000;  // a client: the rest of a begun record, and a blocked send
 constexpr int kMaxPort = 65535;
@@ -331,9 +331,7 @@ int register_client(int q, const char *body, int peer, int *sender, char *text) 
   const int id = slot + 2;
   // What still waits for this id was meant for its previous holder.
   if (qs.type == MQ_SYSV) mq_sysv::forget(q, id);
-  qs.conn[0].busy = true;
   const int sent = send_registration_answer(q, id, peer, r);
-  qs.conn[0].busy = false;
   // A client that cannot be told its id must not hold a slot for ever.
   if (sent < 0) return 0;
   qs.conn[static_cast<size_t>(slot)] = Slot{true, r.pid, peer};

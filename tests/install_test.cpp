@@ -53,8 +53,9 @@ std::vector<std::string> with_source_data_hidden(const std::vector<std::string> 
     std::fprintf(stderr, "note: no mount namespace here; the source tree's data stays visible\n");
     return argv;
   }
-  std::vector<std::string> hidden = {"/usr/bin/unshare", flag, "sh", "-c", "mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"",
-                                     "sh", empty, kSourceDir + "/data"};
+  std::vector<std::string> hidden = {
+      "/usr/bin/unshare",  flag, "sh", "-c", "mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"", "sh", empty,
+      kSourceDir + "/data"};
   hidden.insert(hidden.end(), argv.begin(), argv.end());
   return hidden;
 }
@@ -65,8 +66,9 @@ std::string rendered(const std::string &page, std::string *warnings) {
 }
 
 bool has_word(const std::string &text, const std::string &word) {
-  return std::regex_search(text, std::regex("(^|[^A-Za-z0-9_-])" + std::regex_replace(word, std::regex(R"([\[\]])"), R"(\$&)") +
-                                            "($|[^A-Za-z0-9_])"));
+  return std::regex_search(
+      text, std::regex("(^|[^A-Za-z0-9_-])" + std::regex_replace(word, std::regex(R"([\[\]])"), R"(\$&)") +
+                       "($|[^A-Za-z0-9_])"));
 }
 
 // The options a program's help text lists ("-wn", "-pa", ...).
@@ -97,7 +99,8 @@ TEST(Install, TheInstalledLooperFindsItsDataFromAnotherDirectoryAndAnswers) {
                                          dir / "empty"),
                  dir / "out", dir / "err", {}, dir / "elsewhere");
   EXPECT_TRUE(eventually([&] { return queue_exists(window); }));
-  EXPECT_EQ(call({prefix + "/bin/animctl", "-wn", std::to_string(window), "qu", "num"}), std::make_pair(0, std::string("0\n")));
+  EXPECT_EQ(call({prefix + "/bin/animctl", "-wn", std::to_string(window), "qu", "num"}),
+            std::make_pair(0, std::string("0\n")));
   looper.kill_now();
   remove_queue(window);
   EXPECT_NE(read_file(dir / "out").find("Opening data file: " + real(prefix) + "/share/zorazez/zyb.clr\n"),
@@ -113,8 +116,9 @@ TEST(Install, TheDebianPackageHoldsTheProgramsTheDataAndTheManualPages) {
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".deb") == 0) package = dir / name;
   ASSERT_FALSE(package.empty());
   const std::string contents = call({"dpkg-deb", "-c", package}).second;
-  for (const char *path : {"./usr/bin/zorazez", "./usr/bin/animctl", "./usr/share/zorazez/zyb.clr",
-                           "./usr/share/zorazez/zyb.fnl", "./usr/share/man/man1/zorazez.1", "./usr/share/man/man1/animctl.1"})
+  for (const char *path :
+       {"./usr/bin/zorazez", "./usr/bin/animctl", "./usr/share/zorazez/zyb.clr", "./usr/share/zorazez/zyb.fnl",
+        "./usr/share/man/man1/zorazez.1", "./usr/share/man/man1/animctl.1"})
     EXPECT_NE(contents.find(std::string(path) + "\n"), std::string::npos) << path << "\n" << contents;
 }
 

@@ -148,7 +148,8 @@ TEST_P(Clients, OnlySlotsOfEndedProcessesAreFreedWhenAllAreTaken) {
   };
   for (int i = 0; i < MQ_MAX_CLIENTS - 2; ++i)
     ASSERT_GE(registered("0 " + std::to_string(dead), MQ_PID_ADDRESS + dead), MQ_FIRST_CLIENT);
-  const int no_number = registered("0 12ab", 2), foreign = registered("0 " + std::to_string(other), MQ_PID_ADDRESS + other);
+  const int no_number = registered("0 12ab", 2),
+            foreign = registered("0 " + std::to_string(other), MQ_PID_ADDRESS + other);
   ASSERT_GE(no_number, MQ_FIRST_CLIENT);
   ASSERT_GE(foreign, MQ_FIRST_CLIENT);
   EXPECT_EQ(animctl(*looper, {"qu", "num"}), std::make_pair(0, std::string("0\n"))) << "the twentieth client";

@@ -87,8 +87,7 @@ TEST_P(Pace, FramesKeepTheirDelayWhileClientsFloodAndStopReading) {
   MQ_settype(MQ_SYSV);
 
   ASSERT_GE(changes.size(), static_cast<size_t>(0.7 * kFloodSeconds / kDelay));
-  const double mean =
-      static_cast<double>(changes.back() - changes.front()) / 1000.0 / (changes.size() - 1);
+  const double mean = static_cast<double>(changes.back() - changes.front()) / 1000.0 / (changes.size() - 1);
   EXPECT_NEAR(mean, kDelay, 0.1 * kDelay);
   EXPECT_EQ(looper.ctl({"qu", "num"}), std::to_string(kFrames) + "\n");
 }

@@ -250,7 +250,10 @@ TEST_F(Tcp, APeerStallingInARecordHoldsNobodyAndKeepsItsSlot) {
   RawPeer staller(811), next(811);
   ASSERT_TRUE(staller.connected() && next.connected());
   ASSERT_NO_FATAL_FAILURE(registers(staller));
-  staller.send_bytes(std::string("\x0a" "3ab", 4));
+  staller.send_bytes(
+      std::string("\x0a"
+                  "3ab",
+                  4));
   const auto start = Clock::now();
   next.send_bytes(record('/', "0 1"));
   ASSERT_EQ(sget_within(), MQ_GOT_CLIENT);

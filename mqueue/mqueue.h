@@ -95,6 +95,9 @@ int MQ_timeout(int seconds);
 int MQ_timeout_func(void (*handler)(int));
 int MQ_settype(int type);
 int MQ_gettype();
+// Starts the time-out. Once it has fired the alarm repeats every 0.2 s
+// until MQ_disable_alarm, so that a receive begun just after it is
+// interrupted as well; the handler runs once.
 int MQ_enable_alarm();
 int MQ_disable_alarm();
 [[noreturn]] void MQ_intrp(int signal);  // "Queue not responding!!" and exit status 7

@@ -128,9 +128,10 @@ Outcome print_answers(int q, int id, int commands) {
 }
 
 // Gives the client slot back, so that the looper's nineteen slots are not
-// used up by successive shell calls. The looper's echo of "quit" is not
-// awaited: the next client given this id drains it when it registers, and
-// not waiting saves the caller a whole polling pass of the looper.
+// used up by successive shell calls (a call that dies before this is freed
+// by the looper when a newcomer needs the slot). The looper's echo of
+// "quit" is not awaited: the looper drops it when it gives the id to the
+// next client, and not waiting saves the caller a round trip.
 void release_slot(int q, int id) { MQ_put(q, id, "quit"); }
 
 int talk(int window, const std::string &line) {

@@ -2,6 +2,7 @@
 // records, window events and frame timing, and the ways out.
 #include "app/loop.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <climits>
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "app/loop_wait.h"
 #include "app/loop_watch.h"
 #include "app/plt_tool.h"
 #include "domain/region.h"
@@ -31,7 +33,27 @@ namespace {
 LoopState state;
 
 constexpr int kWindowTextMax = 39;
-constexpr float kPollSeconds = 0.2f;
+// Records served in one pass before the frame timing is looked at again.
+constexpr int kRecordsPerPass = 32;
+
+// The last pass served kRecordsPerPass records: more may wait, so the next
+// wait only looks whether anything else is ready.
+bool records_left = false;
+
+// X events may wait: the connection's descriptor showed input, or the
+// looper talked to the server since events were last served (a reply can
+// bring events along that the descriptor then no longer shows). Otherwise
+// serving them would find none, and an idle pass spares the calls.
+bool x_events = true;
+
+// How late the frame on screen came: from its due time to the restart of
+// the clock after it was shown. It is taken off the next frame's wait, so
+// that a busy pass or a slow server does not stretch the loop; at most half
+// a delay, so that every frame stays on screen.
+float lateness = 0.0f;
+
+// The directory watch's descriptor as the wait knows it; -1 none.
+int dir_watch_fd = -1;
 
 const int kTerminationSignals[] = {SIGHUP, SIGQUIT, SIGINT, SIGTERM};
 
@@ -195,27 +217,73 @@ bool loop_wanted() {
   return state.running >= LOOP_RUN && gget_input_mode() != 0 && gget_num_images() > 0 && gget_looping();
 }
 
-// Waits out the shown frame's delay, serving the queue and the window at
-// least every kPollSeconds, then shows the next frame. A command that ends
-// or stops the loop during the wait ends the wait without a further frame.
+// Takes one record from the queue and executes it; false when none was
+// waiting. A record that was dropped still counts: more may follow it.
+bool take_record() {
+  char text[MQ_TEXT_MAX + 3] = {};
+  int sender = -1;
+  const int got = MQ_sget(state.qid, &sender, text);
+  if (got < 0) return false;
+  if (got == 0) return true;
+  text[sizeof text - 1] = '\0';
+  MESS_print(MESS_OUT4, "CHK: %d:%d:%s:\n", got, sender, text);
+  if (got == MQ_GOT_COMMAND) run_pieces(sender, text);
+  return true;
+}
+
+// What a pass serves before it looks at the frames: queue records, window
+// events, and the descriptors other modules watch.
+void serve_inputs() {
+  int served = 0;
+  while (served < kRecordsPerPass && state.running >= LOOP_RUN && take_record()) served++;
+  records_left = served == kRecordsPerPass;
+  if (served > 0) x_events = true;
+  if (x_events) gcheck_event();
+  x_events = LOOP_serve_watches();
+  // A directory watch without inotify lists the directory when its time comes.
+  LOOP_dir_watch_service();
+}
+
+// The directory watch's descriptor comes and goes with the "wa" commands.
+void follow_dir_watch() {
+  const int fd = LOOP_dir_watch_fd();
+  if (fd == dir_watch_fd) return;
+  if (dir_watch_fd >= 0) LOOP_unwatch_fd(dir_watch_fd);
+  dir_watch_fd = fd;
+  if (fd >= 0)
+    LOOP_watch_fd(
+        fd, [](int, short, void *) { LOOP_dir_watch_service(); }, nullptr);
+}
+
+void wait_for_input(double seconds) {
+  follow_dir_watch();
+  if (const int poll_ms = LOOP_dir_watch_timeout_ms(); poll_ms >= 0)
+    seconds = seconds < 0 ? poll_ms / 1000.0 : std::min(seconds, poll_ms / 1000.0);
+  x_events = LOOP_wait(records_left ? 0.0 : seconds, x_events);
+}
+
+// Waits out the shown frame's delay, serving the queue and the window as
+// their input comes, then shows the next frame. A command that ends or
+// stops the loop during the wait ends the wait without a further frame.
 void step_frame() {
   gset_cursor(GKS_CURSOR_LOOP);
+  float due = 0.0f;
   for (;;) {
     // Read afresh: a command during the wait may change the delay.
     const float delay = gget_frame_delay(GKS_FRAME_CURRENT);
+    due = delay - std::min(lateness, delay / 2);
     const float elapsed = ZYB_elapse_time();
-    if (delay <= elapsed) break;
-    float rest = delay - elapsed;
-    if (rest > kPollSeconds) {
-      LOOP_chk_message();
-      gcheck_event();
-      LOOP_watch_service();
-      if (!loop_wanted()) return;
-      rest = kPollSeconds;
+    if (due <= elapsed) break;
+    wait_for_input(due - elapsed);
+    serve_inputs();
+    if (!loop_wanted()) {
+      lateness = 0.0f;
+      return;
     }
-    ZYB_sleep(rest);
   }
   gdisplay_frame(ginc_frame(0));
+  x_events = true;
+  lateness = std::max(0.0f, ZYB_elapse_time() - due);
   ZYB_init_time();
 }
 
@@ -290,29 +358,24 @@ int LOOP_init() {
 
 void LOOP_message() {
   while (state.running >= LOOP_RUN) {
-    LOOP_chk_message();
-    gcheck_event();
-    LOOP_watch_service();
+    serve_inputs();
     if (gget_input_mode() == 0) {  // the user quit in the window
       state.running = LOOP_STOP_DEL_QUEUE;
       break;
     }
-    if (gget_num_images() > 0 && gget_looping())
+    if (state.running < LOOP_RUN) break;
+    if (gget_num_images() > 0 && gget_looping()) {
       step_frame();
-    else
-      ZYB_sleep(kPollSeconds);
+    } else {
+      lateness = 0.0f;
+      wait_for_input(-1.0);
+    }
   }
   shut_down();
 }
 
 int LOOP_chk_message() {
-  char text[MQ_TEXT_MAX + 3] = {};
-  int sender = -1;
-  const int got = MQ_sget(state.qid, &sender, text);
-  if (got < 1) return 0;
-  text[sizeof text - 1] = '\0';
-  MESS_print(MESS_OUT4, "CHK: %d:%d:%s:\n", got, sender, text);
-  if (got == MQ_GOT_COMMAND) run_pieces(sender, text);
+  take_record();
   return 0;
 }
 

@@ -33,7 +33,7 @@ LoopState &LOOP_state();
 
 int LOOP_init();
 [[noreturn]] void LOOP_message();
-int LOOP_chk_message();
+int LOOP_chk_message();  // takes at most one record from the queue and executes it
 [[noreturn]] void LOOP_cleanup(int signal);
 int LOOP_param_decode();
 
@@ -51,3 +51,17 @@ int LOOP_int_value(const char *word);
 // The window information line ("+root:drawable[:WxH[:cmap]]\n") describing
 // the window with the given drawable id.
 std::string LOOP_window_info(unsigned long drawable);
+
+// Descriptors of other modules in the main loop. Between its passes the
+// loop waits for whichever comes first: an X event, a queue record, the
+// next frame's due time, or a watched descriptor that becomes readable (or
+// hangs up, or fails). handler(fd, revents, data) then runs in the next
+// pass, after the queue records and the window events, before the frame
+// step; revents are poll's. A handler may watch or unwatch descriptors,
+// its own included. At most LOOP_WATCH_MAX descriptors.
+constexpr int LOOP_WATCH_MAX = 16;
+using LOOP_WatchHandler = void (*)(int fd, short revents, void *data);
+// 0; -1 for a negative fd, no handler or a full table. Watching a watched
+// fd again replaces its handler.
+int LOOP_watch_fd(int fd, LOOP_WatchHandler handler, void *data);
+int LOOP_unwatch_fd(int fd);  // 0; -1 when fd was not watched

@@ -471,15 +471,15 @@ int LOOP_watch_info(std::string *dir, std::string *pattern, int *keep) {
   return 1;
 }
 
-int LOOP_watch_fd() { return watch.active ? watch.events.get() : -1; }
+int LOOP_dir_watch_fd() { return watch.active ? watch.events.get() : -1; }
 
-int LOOP_watch_timeout_ms() {
+int LOOP_dir_watch_timeout_ms() {
   if (!watch.active || watch.events.valid()) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(watch.next_poll - Clock::now()).count();
   return static_cast<int>(std::max<long long>(0, left));
 }
 
-void LOOP_watch_service() {
+void LOOP_dir_watch_service() {
   if (!watch.active) return;
   if (watch.events.valid())
     read_events();

@@ -1,11 +1,11 @@
 // Live loops: a watched directory whose new images join the loop as they
 // arrive, the oldest frame leaving when there are more than the watch keeps.
 //
-// The main loop's part: LOOP_watch_service() reads what happened in the
+// The main loop's part: LOOP_dir_watch_service() reads what happened in the
 // directory and loads the files that are complete; it is cheap when nothing
 // happened and may be called as often as convenient. It is due when
-// LOOP_watch_fd() is readable (the inotify descriptor; -1 without a watch
-// or while polling) and when LOOP_watch_timeout_ms() has run out (-1: no
+// LOOP_dir_watch_fd() is readable (the inotify descriptor; -1 without a watch
+// or while polling) and when LOOP_dir_watch_timeout_ms() has run out (-1: no
 // time-out needed). Both can change with every command, so they are read
 // afresh before each wait.
 #pragma once
@@ -33,6 +33,6 @@ int LOOP_watch_stop();
 // of frames kept; 0 when there is none.
 int LOOP_watch_info(std::string *dir, std::string *pattern, int *keep);
 
-int LOOP_watch_fd();
-int LOOP_watch_timeout_ms();
-void LOOP_watch_service();
+int LOOP_dir_watch_fd();
+int LOOP_dir_watch_timeout_ms();
+void LOOP_dir_watch_service();

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -18,8 +20,11 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include "mqueue/mq_peers.h"
+#include "mqueue/mq_sysv.h"
 #include "util/mess.h"
 #include "util/resrc.h"
 #include "util/string.h"
@@ -32,40 +37,62 @@ namespace {
 constexpr unsigned int kDebug = MESS_DEBUG_D;
 
 constexpr long kServerAddress = 1;       // message type of everything sent to the server
-constexpr int kRegistrationAddress = 2;  // message type of registration answers
+constexpr int kRegistrationAddress = 2;  // message type of registration answers without a process id
 constexpr int kLastClient = MQ_FIRST_CLIENT + MQ_MAX_CLIENTS - 1;
-constexpr int kSlots = MQ_MAX_CLIENTS + 1;  // slot 0: a registration answer in flight
+constexpr int kSlots = MQ_MAX_CLIENTS + 1;  // slot i holds client id i + 2; slot 0 is not used
 constexpr int kListenBacklog = 100;
-constexpr int kRecordWaitMs = 2000;  // the rest of a begun record, and a blocked send
+constexpr int kRecordWaitMs = 2000;  // a client: the rest of a begun record, and a blocked send
 constexpr int kMaxPort = 65535;
+constexpr int kSocketBufferBytes = 64 * 1024;
+// After the time-out a repeating alarm: a receive that began just after the
+// first signal is still interrupted.
+constexpr long kAlarmRepeatUs = 200000;
 
-struct SysvRecord {
-  long mtype;
-  char payload[MQ_PAYLOAD_SIZE];
+// A System V queue has no descriptor to wait on: the server looks at it
+// this often, and much more often for a while after a record came, when
+// the client's next record (the command after its registration, say) is
+// due in a fraction of a millisecond.
+constexpr long kSysvPollUs = 5000;
+constexpr long kSysvBusyPollUs = 500;
+constexpr std::chrono::milliseconds kBusyWindow{50};
+// How often an idle server looks whether answers nobody reads fill its queue.
+constexpr std::chrono::milliseconds kUnjamInterval{50};
+// A flood of bad records must not flood the log as well.
+constexpr int kDropWarningsPerSecond = 5;
+
+using Clock = std::chrono::steady_clock;
+using mq_sysv::Payload;
+using SysvRecord = mq_sysv::Record;
+
+// One registration: the client's process, when it said which, and over TCP
+// the connection it registered on.
+struct Slot {
+  bool busy = false;
+  int pid = 0;    // 0: not given
+  int peer = -1;  // TCP connection, -1 for the System V queue
 };
-
-// A System V payload as received, always terminated.
-using Payload = std::array<char, MQ_PAYLOAD_SIZE + 1>;
 
 struct QueueState {
   int type = MQ_SYSV;
   int offset = 0;
   int timeout = 20;
   void (*to_func)(int) = nullptr;
-  // conn[i] is busy while client id i + 2 is registered.
-  std::array<int, kSlots> conn{};
+  // conn[i] holds client id i + 2 while it is registered.
+  std::array<Slot, kSlots> conn{};
   int sock1 = -1;  // server: the listening socket; client: the connection
-  int sock2 = -1;  // server: the one accepted connection
   // sock1 listens only after MQ_create; a looper that attached to a channel
   // with MQ_open holds a client connection there and has nobody to accept.
   bool listening = false;
   bool bind_any = false;
+  int server_queue = -1;  // the System V queue the server reads
+  Clock::time_point last_record{};
+  Clock::time_point last_unjam{};
+  Clock::time_point drop_second{};  // start of the second the dropped records are counted in
+  int drops = 0;
   volatile sig_atomic_t alarm_fired = 0;
 };
 
 QueueState qs;
-
-using Clock = std::chrono::steady_clock;
 
 char code_char(int code) { return static_cast<char>('0' + code); }
 int code_of(char c) { return static_cast<unsigned char>(c) - '0'; }
@@ -89,7 +116,7 @@ int remaining_ms(Clock::time_point deadline) {
   return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
-void free_all_slots() { qs.conn.fill(0); }
+void free_all_slots() { qs.conn.fill(Slot{}); }
 
 void close_fd(int &fd) {
   if (fd >= 0) close(fd);
@@ -99,6 +126,8 @@ void close_fd(int &fd) {
 // ---------------------------------------------------------------- time-out
 
 void on_alarm(int signal) {
+  // The repeats only interrupt; the handler runs once per time-out.
+  if (qs.alarm_fired) return;
   qs.alarm_fired = 1;
   if (qs.to_func != nullptr) {
     qs.to_func(signal);
@@ -114,6 +143,15 @@ void install_alarm_handler() {
   action.sa_handler = on_alarm;
   sigemptyset(&action.sa_mask);
   sigaction(SIGALRM, &action, nullptr);
+}
+
+void set_alarm_timer(int seconds) {
+  itimerval timer{};
+  if (seconds > 0) {
+    timer.it_value.tv_sec = seconds;
+    timer.it_interval.tv_usec = kAlarmRepeatUs;
+  }
+  setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 // ------------------------------------------------------------- descriptors
@@ -153,8 +191,7 @@ int receive_rest(int fd, unsigned char *out, int size, bool *closed) {
   return got;
 }
 
-// Sends all bytes; a full socket buffer is waited for at most the record
-// wait, so a peer that does not read cannot hold the server.
+// Sends all bytes; a full socket buffer is waited for at most the record wait.
 int send_all(int fd, const unsigned char *bytes, int size) {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kRecordWaitMs);
   int sent = 0;
@@ -193,52 +230,143 @@ SysvRecord make_sysv_record(long type, int code, const std::string &text) {
   return record;
 }
 
-// One message of the type, without waiting. MSG_NOERROR: a foreign message
-// longer than a payload is cut instead of blocking the queue for ever.
-ssize_t receive_sysv(int q, long type, Payload &payload) {
-  SysvRecord record{};
-  ssize_t n = msgrcv(q, &record, MQ_PAYLOAD_SIZE, type, IPC_NOWAIT | MSG_NOERROR);
-  payload.fill('\0');
-  if (n > 0) std::memcpy(payload.data(), record.payload, static_cast<size_t>(n));
-  return n;
-}
-
 int key_of(int win) { return qs.offset + win; }
 
 // ----------------------------------------------------------- registration
 
-int send_answer(int q, int sender, int code, const std::string &text);
+// The registration text: the user id, then (from newer clients) the
+// process id. A process id that is there but no number is reported, and
+// that client's slot is then kept until it quits.
+struct Registration {
+  int pid = 0;
+  bool pid_given = false;
+};
 
-int register_client(int q, int *sender, char *text) {
+Registration parse_registration(const char *text) {
+  Registration r;
+  char *end = nullptr;
+  std::strtol(text, &end, 10);  // the user id: not used
+  const char *rest = end;
+  while (std::isspace(static_cast<unsigned char>(*rest))) ++rest;
+  if (*rest == '\0') return r;
+  errno = 0;
+  long pid = std::strtol(rest, &end, 10);
+  while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+  if (end == rest || *end != '\0' || errno != 0 || pid < 1 || pid > INT_MAX) {
+    MESS_print(MESS_WARN, "MQ_sget: registration \"%s\" gives no process id; the slot is kept until its client quits\n",
+               text);
+    return r;
+  }
+  r.pid = static_cast<int>(pid);
+  r.pid_given = true;
+  return r;
+}
+
+// A process that has ended, or that only waits for its parent to collect
+// it. kill(pid, 0) refused with EPERM is a live process of another user.
+bool process_gone(int pid) {
+  if (kill(pid, 0) != 0) return errno == ESRCH;
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/%d/stat", pid);
+  FILE *file = std::fopen(name, "r");
+  if (file == nullptr) return false;
+  char line[512] = "";
+  bool zombie = false;
+  if (std::fgets(line, sizeof line, file) != nullptr) {
+    // "pid (command) state ...": the command may hold blanks and brackets.
+    const char *close = std::strrchr(line, ')');
+    zombie = close != nullptr && (close[1] == ' ') && (close[2] == 'Z' || close[2] == 'X');
+  }
+  std::fclose(file);
+  return zombie;
+}
+
+bool slot_is_dead(const Slot &slot) {
+  if (slot.peer >= 0 && mq_peers::closed_by_peer(slot.peer)) return true;
+  return slot.pid > 0 && process_gone(slot.pid);
+}
+
+// Every slot is taken: those of clients that have gone without "quit" are
+// freed. A slot whose client gave no process id stays (over TCP until its
+// connection closes).
+void free_slots_of_the_gone() {
+  for (int slot = 1; slot < kSlots; ++slot) {
+    Slot &s = qs.conn[static_cast<size_t>(slot)];
+    if (!s.busy || !slot_is_dead(s)) continue;
+    MESS_print(kDebug, "MQ_sget: client %d (process %d) has gone; its slot is free\n", slot + 2, s.pid);
+    s = Slot{};
+  }
+}
+
+int lowest_free_slot() {
+  for (int slot = 1; slot < kSlots; ++slot)
+    if (!qs.conn[static_cast<size_t>(slot)].busy) return slot;
+  return -1;
+}
+
+// The registration answer goes to the process that asked, when it said
+// which: clients that register at the same time cannot take each other's id.
+int send_registration_answer(int q, int id, int peer, const Registration &r) {
+  const std::string text = std::to_string(id);
+  if (qs.type == MQ_TCP) return mq_peers::send(peer, MQ_REGISTERED, text);
+  const long address = r.pid_given ? MQ_PID_ADDRESS + r.pid : kRegistrationAddress;
+  SysvRecord record = make_sysv_record(address, MQ_REGISTERED, text);
+  MESS_print(kDebug, "SPUT:%ld:%s:", address, record.payload);
+  return mq_sysv::send(q, id, record);
+}
+
+int register_client(int q, const char *body, int peer, int *sender, char *text) {
   text[0] = '\0';
-  int slot = 1;
-  while (slot < kSlots && qs.conn[slot]) ++slot;
-  if (slot == kSlots) {
+  const Registration r = parse_registration(body);
+  int slot = lowest_free_slot();
+  if (slot < 0) {
+    free_slots_of_the_gone();
+    slot = lowest_free_slot();
+  }
+  if (slot < 0) {
     // No answer: the client gives up through its time-out.
     MESS_print(MESS_WARN, "MQ_sget: all %d client slots are busy, registration ignored\n", MQ_MAX_CLIENTS);
     return MQ_GOT_CLIENT;
   }
-  int id = slot + 2;
-  qs.conn[0] = 1;
-  int sent = send_answer(q, kRegistrationAddress, MQ_REGISTERED, std::to_string(id));
-  qs.conn[0] = 0;
+  const int id = slot + 2;
+  // What still waits for this id was meant for its previous holder.
+  if (qs.type == MQ_SYSV) mq_sysv::forget(q, id);
+  const int sent = send_registration_answer(q, id, peer, r);
   // A client that cannot be told its id must not hold a slot for ever.
   if (sent < 0) return 0;
-  qs.conn[slot] = 1;
+  qs.conn[static_cast<size_t>(slot)] = Slot{true, r.pid, peer};
   *sender = id;
   return MQ_GOT_CLIENT;
 }
 
+void warn_dropped(const char *why, int code) {
+  const Clock::time_point now = Clock::now();
+  if (now - qs.drop_second >= std::chrono::seconds(1)) {
+    if (qs.drops > kDropWarningsPerSecond)
+      MESS_print(MESS_WARN, "MQ_sget: %d more bad records dropped\n", qs.drops - kDropWarningsPerSecond);
+    qs.drop_second = now;
+    qs.drops = 0;
+  }
+  if (++qs.drops <= kDropWarningsPerSecond) MESS_print(MESS_WARN, "MQ_sget: record %s %d dropped\n", why, code);
+}
+
 // The server's reading of one record's code: a registration, or a command of
-// a registered client. Anything else is dropped before it can index a slot.
-int accept_record(int q, int code, const char *body, int *sender, char *text) {
-  if (code == MQ_REGISTER) return register_client(q, sender, text);
+// a registered client (over TCP on the connection it registered on).
+// Anything else is dropped before it can index a slot.
+int accept_record(int q, int code, const char *body, int peer, int *sender, char *text) {
+  qs.last_record = Clock::now();
+  if (code == MQ_REGISTER) return register_client(q, body, peer, sender, text);
   if (!is_client_id(code)) {
-    MESS_print(MESS_WARN, "MQ_sget: record with the unknown sender code %d dropped\n", code);
+    warn_dropped("with the unknown sender code", code);
     return 0;
   }
-  if (!qs.conn[slot_of(code)]) {
-    MESS_print(MESS_WARN, "MQ_sget: record from the unregistered client %d dropped\n", code);
+  const Slot &slot = qs.conn[static_cast<size_t>(slot_of(code))];
+  if (!slot.busy) {
+    warn_dropped("from the unregistered client", code);
+    return 0;
+  }
+  if (slot.peer != peer) {
+    warn_dropped("from another connection for client", code);
     return 0;
   }
   *sender = code;
@@ -247,6 +375,8 @@ int accept_record(int q, int code, const char *body, int *sender, char *text) {
 }
 
 // ------------------------------------------------------------ System V side
+
+bool slot_busy_for_id(int id) { return is_client_id(id) && qs.conn[static_cast<size_t>(slot_of(id))].busy; }
 
 int sysv_create(int win) {
   int key = key_of(win);
@@ -258,45 +388,45 @@ int sysv_create(int win) {
   int q = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
   if (q < 0) return -1;
   free_all_slots();
+  mq_sysv::reset();
+  qs.server_queue = q;
   return q;
 }
 
 int sysv_sget(int q, int *sender, char *text) {
-  Payload payload;
-  ssize_t n = receive_sysv(q, kServerAddress, payload);
-  if (n < 1) return static_cast<int>(n);
-  MESS_print(kDebug, "SGET:%s\n", payload.data());
-  return accept_record(q, code_of(payload[0]), payload.data() + 1, sender, text);
-}
-
-// A full queue is waited for only briefly: a client that stopped reading its
-// answers must not stop the server's main loop.
-int sysv_send(int q, const SysvRecord &record) {
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kRecordWaitMs);
-  for (;;) {
-    int result = msgsnd(q, &record, MQ_PAYLOAD_SIZE, IPC_NOWAIT);
-    if (result == 0 || (errno != EAGAIN && errno != EINTR)) return result;
-    if (Clock::now() >= deadline) {
-      MESS_print(MESS_WARN, "MQ_sput: queue full, answer to client %ld dropped\n", record.mtype);
-      return -1;
-    }
-    usleep(10000);
+  if (q != qs.server_queue) {
+    mq_sysv::reset();
+    qs.server_queue = q;
   }
+  mq_sysv::set_busy_test(slot_busy_for_id);
+  mq_sysv::flush(q);
+  Payload payload;
+  ssize_t n = mq_sysv::next_request(q, payload);
+  if (n < 1) {
+    // While clients are busy a jam is looked for at once; an idle server
+    // looks now and then.
+    const Clock::time_point now = Clock::now();
+    if (now - qs.last_unjam >= kUnjamInterval || now - qs.last_record < kBusyWindow) {
+      qs.last_unjam = now;
+      mq_sysv::unjam(q);
+    }
+    return static_cast<int>(n);
+  }
+  MESS_print(kDebug, "SGET:%s\n", payload.data());
+  return accept_record(q, code_of(payload[0]), payload.data() + 1, -1, sender, text);
 }
 
+// A blocking receive guarded by the time-out alarm: it returns with the
+// message, or interrupted when the alarm fires.
 int sysv_get(int q, int msgtype, char *text) {
   Payload payload;
   ssize_t n = -1;
   MQ_enable_alarm();
   for (int attempt = 1;; ++attempt) {
-    n = receive_sysv(q, msgtype, payload);
+    n = mq_sysv::receive(q, msgtype, 1, payload);
     int error = n < 0 ? errno : 0;
     MESS_print(kDebug, "GET-MSG:%d %d %d %d\n", msgtype, static_cast<int>(n), error, attempt);
-    if (n >= 0 || error != ENOMSG || qs.alarm_fired) break;
-    if (attempt > 200)
-      ZYB_sleep(1.0f);
-    else if (attempt >= 3)
-      ZYB_sleep(0.1f);
+    if (n >= 0 || error != EINTR || qs.alarm_fired) break;
   }
   MQ_disable_alarm();
   MESS_print(kDebug, "GET:%s\n", payload.data());
@@ -321,6 +451,23 @@ bool valid_port(int port, const char *caller) {
   return false;
 }
 
+void free_slots_of_peer(int peer) {
+  for (Slot &s : qs.conn)
+    if (s.busy && s.peer == peer) s = Slot{};
+}
+
+bool peer_holds_slot(int peer) {
+  for (const Slot &s : qs.conn)
+    if (s.busy && s.peer == peer) return true;
+  return false;
+}
+
+void close_server_sockets() {
+  mq_peers::close_all();
+  if (qs.listening) close_fd(qs.sock1);
+  qs.listening = false;
+}
+
 int tcp_create(int win) {
   int port = key_of(win);
   if (!valid_port(port, "MQ_create")) return -1;
@@ -330,6 +477,11 @@ int tcp_create(int win) {
   // another looper listens on is not, with or without this option.
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Accepted connections inherit these: a client that floods or stops
+  // reading is held back by its own connection after this much.
+  int buffer = kSocketBufferBytes;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
   sockaddr_in address = loopback_address(port, qs.bind_any);
   int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
   MESS_print(kDebug, "Socket bind on port: %d - %d\n", port, bound);
@@ -343,123 +495,35 @@ int tcp_create(int win) {
     close(fd);
     return -1;
   }
-  close_fd(qs.sock2);
+  mq_peers::close_all();
   close_fd(qs.sock1);
   qs.sock1 = fd;
   qs.listening = true;
+  mq_peers::set_hooks({free_slots_of_peer, peer_holds_slot});
   free_all_slots();
   return 1;
 }
 
-// An IPv4 address as the kernel's TCP tables print it: eight hex digits of
-// the address in memory order, or the IPv4-mapped form of the IPv6 table.
-bool parse_table_address(const char *hex, uint32_t *address) {
-  size_t length = std::strlen(hex);
-  if (length == 8) {
-    *address = static_cast<uint32_t>(std::strtoul(hex, nullptr, 16));
-    return true;
-  }
-  if (length != 32) return false;
-  auto word = [hex](int i) {
-    std::string part(hex + 8 * i, 8);
-    return static_cast<uint32_t>(std::strtoul(part.c_str(), nullptr, 16));
-  };
-  if (word(0) != 0 || word(1) != 0 || word(2) != htonl(0xFFFFu)) return false;
-  *address = word(3);
-  return true;
-}
-
-// The owner of the socket at the other end of a local connection: in the
-// kernel's TCP tables its entry has the peer as local end and us as remote.
-// -1 when there is no such entry (a remote peer, or one already gone).
-long socket_owner(const sockaddr_in &peer, const sockaddr_in &local) {
-  for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    FILE *file = std::fopen(table, "r");
-    if (file == nullptr) continue;
-    char line[512];
-    long owner = -1;
-    while (owner < 0 && std::fgets(line, sizeof line, file) != nullptr) {
-      char local_hex[40], remote_hex[40];
-      unsigned int local_port = 0, remote_port = 0;
-      unsigned long uid = 0;
-      if (std::sscanf(line, " %*d: %39[0-9A-Fa-f]:%x %39[0-9A-Fa-f]:%x %*x %*x:%*x %*x:%*x %*x %lu", local_hex,
-                      &local_port, remote_hex, &remote_port, &uid) != 5)
-        continue;
-      uint32_t local_address = 0, remote_address = 0;
-      if (!parse_table_address(local_hex, &local_address) || !parse_table_address(remote_hex, &remote_address))
-        continue;
-      if (local_address == peer.sin_addr.s_addr && local_port == ntohs(peer.sin_port) &&
-          remote_address == local.sin_addr.s_addr && remote_port == ntohs(local.sin_port))
-        owner = static_cast<long>(uid);
-    }
-    std::fclose(file);
-    if (owner >= 0) return owner;
-  }
-  return -1;
-}
-
-// The System V queue is reachable by its owner only (mode 0600); a TCP port
-// is reachable by every local user, so the peer's owner is checked instead.
-bool peer_is_same_user(int fd, const sockaddr_in &peer) {
-  sockaddr_in local{};
-  socklen_t size = sizeof local;
-  if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) < 0) return false;
-  unsigned int address = ntohl(peer.sin_addr.s_addr);
-  int port = ntohs(peer.sin_port);
-  long owner = socket_owner(peer, local);
-  if (owner < 0) {
-    // Only a remote peer has no local entry; "bind=any" asked for those.
-    if (qs.bind_any) return true;
-    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: owner unknown\n", address, port);
-    return false;
-  }
-  if (owner != static_cast<long>(getuid())) {
-    MESS_print(MESS_WARN, "MQ_sget: connection from %X on port %d refused: it belongs to user %ld\n", address, port,
-               owner);
-    return false;
-  }
-  return true;
-}
-
-int accept_client() {
-  sockaddr_in peer{};
-  socklen_t size = sizeof peer;
-  int fd = accept4(qs.sock1, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    MESS_print(kDebug, "Accept failed\n");
-    // Nobody connecting is the normal state of a polling server, not an error.
-    if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR)
-      MESS_print(MESS_ERROR, "accept: %s\n", std::strerror(error));
-    return -1;
-  }
-  MESS_print(kDebug, "Connection made from %X on port %d\n", ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port));
-  if (!peer_is_same_user(fd, peer)) {
-    close(fd);
-    return -1;
-  }
-  qs.sock2 = fd;
-  return 0;
-}
-
+// Every connection is read and written without waiting; a record comes
+// from whichever connection has a whole one, in turn. The sockets are read
+// again once the records read before are used up: a few hundred bytes a
+// connection, so nobody waits long behind a flood.
 int tcp_sget(int q, int *sender, char *text) {
   if (qs.sock1 < 0 || !qs.listening) return -1;
-  if (qs.sock2 < 0 && accept_client() < 0) return -1;
-  int code = 0;
+  int peer = -1, code = 0;
   char body[MQ_TEXT_MAX + 3];
-  int result = MQ_read_record(qs.sock2, 0, &code, body);
-  if (result == 0) return 0;
-  if (result < 0) {
-    if (result == -1) MESS_print(kDebug, "Client disconnect\n");
-    close_fd(qs.sock2);
-    return -1;
+  int got = mq_peers::next_record(&peer, &code, body);
+  if (got < 0) {
+    mq_peers::serve(qs.sock1, qs.bind_any);
+    got = mq_peers::next_record(&peer, &code, body);
   }
-  return accept_record(q, code, body, sender, text);
+  if (got < 1) return got;
+  return accept_record(q, code, body, peer, sender, text);
 }
 
 int tcp_open(int win) {
+  close_server_sockets();
   close_fd(qs.sock1);
-  qs.listening = false;
   int port = key_of(win);
   if (!valid_port(port, "MQ_open")) return -1;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -489,20 +553,14 @@ int tcp_get(char *text) {
   return -1;
 }
 
-// An answer from the server: over TCP it goes to the connected client,
-// whatever the sender; the sender only has to hold a slot.
+// An answer from the server: over TCP on the connection the client
+// registered on, on the System V queue addressed by its id and sent in
+// order behind its answers that still wait for room.
 int send_answer(int q, int sender, int code, const std::string &text) {
-  if (qs.type == MQ_TCP) {
-    int sent = send_record(qs.sock2, code, text);
-    if (sent < 0 && qs.sock2 >= 0) {
-      MESS_print(kDebug, "Client disconnect\n");
-      close_fd(qs.sock2);
-    }
-    return sent;
-  }
+  if (qs.type == MQ_TCP) return mq_peers::send(qs.conn[static_cast<size_t>(slot_of(sender))].peer, code, text);
   SysvRecord record = make_sysv_record(sender, code, text);
   MESS_print(kDebug, "SPUT:%d:%s:", sender, record.payload);
-  return sysv_send(q, record);
+  return mq_sysv::send(q, sender, record);
 }
 
 // ---------------------------------------------------------------- parameters
@@ -561,34 +619,55 @@ int MQ_sget(int q, int *sender, char *text) {
 }
 
 int MQ_sput(int q, int sender, int code, const char *format, ...) {
-  if (q < 0 || sender < 2 || sender > kLastClient || !qs.conn[slot_of(sender)]) return -1;
-  if (code < 0) qs.conn[slot_of(sender)] = 0;
+  if (q < 0 || sender < 2 || sender > kLastClient || !qs.conn[static_cast<size_t>(slot_of(sender))].busy) return -1;
   va_list args;
   va_start(args, format);
   std::string text = format_text(format, args);
   va_end(args);
-  return send_answer(q, sender, code, text);
+  // The final answer still goes out; the slot is free after it.
+  const int sent = send_answer(q, sender, code, text);
+  if (code < 0) qs.conn[static_cast<size_t>(slot_of(sender))] = Slot{};
+  return sent;
 }
 
 int MQ_del(int q) {
   free_all_slots();
   if (qs.type == MQ_TCP) {
-    close_fd(qs.sock2);
+    close_server_sockets();
     close_fd(qs.sock1);
-    qs.listening = false;
     return 0;
   }
+  mq_sysv::reset();
+  qs.server_queue = -1;
   if (q < 0) return -1;
   return msgctl(q, IPC_RMID, nullptr);
 }
 
 int MQ_del_on_signal(int q) {
   if (qs.type == MQ_TCP) {
-    if (qs.sock2 >= 0) close(qs.sock2);
+    mq_peers::close_all_on_signal();
     if (qs.sock1 >= 0) close(qs.sock1);
     return 0;
   }
   if (q >= 0) msgctl(q, IPC_RMID, nullptr);
+  return 0;
+}
+
+int MQ_wait_fds(pollfd *fds, int max, long *limit_us) {
+  *limit_us = -1;
+  if (qs.type == MQ_TCP) {
+    if (!qs.listening) return 0;
+    bool records_waiting = false;
+    int n = mq_peers::wait_fds(qs.sock1, fds, max, &records_waiting);
+    if (records_waiting) *limit_us = 0;
+    return n;
+  }
+  if (qs.server_queue < 0) return 0;
+  if (mq_sysv::requests_waiting()) {
+    *limit_us = 0;
+    return 0;
+  }
+  *limit_us = Clock::now() - qs.last_record < kBusyWindow ? kSysvBusyPollUs : kSysvPollUs;
   return 0;
 }
 
@@ -606,10 +685,12 @@ int MQ_open(int win) {
 
 int MQ_connect(int q) {
   char answer[MQ_TEXT_MAX + 3] = "";
-  MQ_clear(q, kRegistrationAddress);
-  if (MQ_put(q, MQ_REGISTER, "%d", static_cast<int>(getuid())) < 0) return -1;
+  const int pid = static_cast<int>(getpid());
+  const int address = static_cast<int>(MQ_PID_ADDRESS + pid);
+  MQ_clear(q, address);
+  if (MQ_put(q, MQ_REGISTER, "%d %d", static_cast<int>(getuid()), pid) < 0) return -1;
   MQ_enable_alarm();
-  int code = MQ_get(q, kRegistrationAddress, answer);
+  int code = MQ_get(q, address, answer);
   int id = -1;
   if (code == MQ_REGISTERED) {
     char *end = nullptr;
@@ -635,7 +716,10 @@ int MQ_put(int q, int id, const char *format, ...) {
   SysvRecord record = make_sysv_record(kServerAddress, id, text);
   MESS_print(kDebug, "PUT:%d:%s\n", q, record.payload);
   MQ_enable_alarm();
-  int result = msgsnd(q, &record, MQ_PAYLOAD_SIZE, 0);
+  int result = -1;
+  do {
+    result = msgsnd(q, &record, MQ_PAYLOAD_SIZE, 0);
+  } while (result < 0 && errno == EINTR && !qs.alarm_fired);
   MQ_disable_alarm();
   return result;
 }
@@ -651,7 +735,7 @@ int MQ_clear(int q, int msgtype) {
   // Bounded, in case another process keeps the queue filled.
   Payload payload;
   int cleared = 0;
-  while (cleared < 100000 && receive_sysv(q, msgtype, payload) >= 0) ++cleared;
+  while (cleared < 100000 && mq_sysv::receive(q, msgtype, 0, payload) >= 0) ++cleared;
   return cleared;
 }
 
@@ -712,12 +796,12 @@ int MQ_gettype() { return qs.type; }
 int MQ_enable_alarm() {
   install_alarm_handler();
   qs.alarm_fired = 0;
-  alarm(qs.timeout > 0 ? static_cast<unsigned int>(qs.timeout) : 0u);
+  set_alarm_timer(qs.timeout);
   return 0;
 }
 
 int MQ_disable_alarm() {
-  alarm(0);
+  set_alarm_timer(0);
   return 0;
 }
 

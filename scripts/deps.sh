@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libx11-dev libpng-dev zlib1g-dev
           libgtest-dev libbenchmark-dev xvfb x11-utils libxtst-dev
           imagemagick libgif-dev gifsicle clang proj-bin libproj-dev
-          ghostscript hp2xx)
+          ghostscript hp2xx groff man-db dpkg-dev file util-linux)
 if [ "${1:-}" = "--runtime" ]; then
   packages=(build-essential cmake libx11-dev libpng-dev zlib1g-dev xvfb x11-utils)
 fi

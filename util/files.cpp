@@ -23,6 +23,9 @@
 #ifndef ZYB_DATA_DIR
 #define ZYB_DATA_DIR ""
 #endif
+#ifndef ZYB_DATA_FROM_BIN
+#define ZYB_DATA_FROM_BIN "../share/zorazez"
+#endif
 
 namespace {
 
@@ -69,19 +72,46 @@ int FILE_is_stdio(const char *name) {
   return name[0] == '\0' || std::strcmp(name, "-") == 0 || stricmp(name, "std") == 0 || stricmp(name, "stdn") == 0;
 }
 
-const char *FILE_data_dir() { return ZYB_DATA_DIR; }
+namespace {
+
+// An installed program finds its data beside it, wherever it was installed
+// and whichever directory it runs in; a program in the build tree has none
+// there and uses the source tree's.
+std::string find_data_dir() {
+  char exe[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    exe[n] = '\0';
+    std::string installed(exe);
+    installed.erase(installed.rfind('/') + 1);
+    installed += ZYB_DATA_FROM_BIN;
+    char real[PATH_MAX];
+    struct stat st {};
+    if (realpath(installed.c_str(), real) != nullptr && stat(real, &st) == 0 && S_ISDIR(st.st_mode)) return real;
+  }
+  return ZYB_DATA_DIR;
+}
+
+}  // namespace
+
+const char *FILE_data_dir() {
+  static const std::string dir = find_data_dir();
+  return dir.c_str();
+}
 
 FILE *FILE_open_data(const char *name, char *path) {
   if (name == nullptr) return nullptr;
   char buf[FILE_NAME_SIZE];
   const char *dir = RES_get("file_path");
   FILE_add_path(dir ? dir : "", name, buf);
+  FILE *f = FILE_open(buf, "r");
+  if (f == nullptr && !FILE_is_stdio(name) && !FILE_fullpath(name) && *FILE_data_dir()) {
+    FILE_add_path(FILE_data_dir(), name, buf);
+    f = FILE_open(buf, "r");
+  }
   if (path) copy_limited_to(path, buf, FILE_NAME_MAX);
-  if (FILE *f = FILE_open(buf, "r")) return f;
-  if (FILE_is_stdio(name) || FILE_fullpath(name) || !*FILE_data_dir()) return nullptr;
-  FILE_add_path(FILE_data_dir(), name, buf);
-  if (path) copy_limited_to(path, buf, FILE_NAME_MAX);
-  return FILE_open(buf, "r");
+  MESS_print(MESS_DEBUG_A, f ? "Opening data file: %s\n" : "Data file not found: %s\n", buf);
+  return f;
 }
 
 int FILE_is_safe_input(const char *name) {

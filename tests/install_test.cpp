@@ -21,7 +21,7 @@ namespace {
 
 using namespace zyb_test;
 
-constexpr WindowRange kWindows{720, 729};
+constexpr WindowRange kWindows{750, 759};
 const std::string kBuildDir = std::string(ZYB_BIN_DIR) + "/..";
 const std::string kSourceDir = ZYB_SOURCE_DIR;
 

@@ -28,7 +28,7 @@ namespace {
 using namespace zyb_test;
 
 WindowRange depth_windows() {
-  const int first = 960 + (24 - test_depth()) / 8 * 10;
+  const int first = 640 + (24 - test_depth()) / 8 * 10;
   return {first, first + 9};
 }
 

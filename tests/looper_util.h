@@ -29,6 +29,13 @@ bool eventually(Pred pred, double seconds = 10.0) {
 // The window numbers one test binary (or one depth of it) may use. Other
 // runs of the same binary (other build trees) may be using some of them at
 // the same time, so each looper takes the first one that is free.
+//
+// Ranges in use, one owner each (test binaries run in parallel):
+//   610-639 looper_maps_xtest     640-669 looper_live_xtest   700-729 plot_param_xtest
+//   750-759 install_test          760-789 meta_looper_xtest   801-812 mqueue_test
+//   820-824 animctl_test          840-869 looper_test         870-899 looper_xtest
+//   900-929 draw_commands_xtest   930-938 gks_draw_xtest      940-948 looper_stress_xtest
+//   960-979 looper_clients_test   980-994 looper_pace_xtest
 struct WindowRange {
   int first;
   int last;

@@ -17,9 +17,9 @@
 namespace zyb_test {
 namespace {
 
-// Each depth has its own ten windows (from 720, 730, 740).
+// Each depth has its own ten windows (from 760, 770, 780).
 WindowRange depth_windows() {
-  const int first = 720 + (24 - test_depth()) / 8 * 10;
+  const int first = 760 + (24 - test_depth()) / 8 * 10;
   return {first, first + 9};
 }
 

@@ -245,7 +245,8 @@ TEST_F(AnimatedGifTest, ExportedLoopDecodesToTheFramesAndDelaysGiven) {
                   img->data = static_cast<unsigned char *>(std::malloc(n));
                   std::memcpy(img->data, r.data, n);
                   img->colors = static_cast<ImageColor *>(std::malloc(sizeof(ImageColor) * (r.num_colors + 1)));
-                  std::memcpy(img->colors, r.colors, sizeof(ImageColor) * r.num_colors);
+                  if (r.num_colors > 0)  // true-colour frames carry no palette
+                    std::memcpy(img->colors, r.colors, sizeof(ImageColor) * r.num_colors);
                   *delay = s->delays[i], s->asked++;
                   return 1;
                 },

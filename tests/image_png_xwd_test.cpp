@@ -217,8 +217,9 @@ TEST_F(PngXwdTest, DamagedXwdHeadersGetTheirMessages) {
       {with({{4, 65535}, {5, 65535}, {12, 65535}}), "Unable to allocate data buffer."},
       {with({{19, 0x40000000u}}), "Too many colors"},
   };
-  for (const auto &[bytes, message] : cases) {
-    write_bytes(path, bytes);
+  for (const auto &c : cases) {
+    const char *message = c.second;
+    write_bytes(path, c.first);
     Record back;
     back.depth = 8;
     const std::string said = stderr_of([&] { EXPECT_EQ(XWD_read(path.c_str(), &back, 0), 0) << message; });

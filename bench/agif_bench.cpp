@@ -5,6 +5,7 @@
 // gifsicle's.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 
 #include <cmath>
@@ -139,15 +140,6 @@ Fixture &fixture() {
   return f;
 }
 
-long file_size(const std::string &path) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return -1;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fclose(f);
-  return n;
-}
-
 // gifsicle with the delays and the loop, waited for without polling.
 bool run_gifsicle() {
   Fixture &f = fixture();
@@ -220,7 +212,7 @@ int main(int argc, char **argv) {
   zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Real);
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  double size = static_cast<double>(file_size(f.ours)) / static_cast<double>(file_size(f.theirs));
+  double size = static_cast<double>(zyb_bench::file_size(f.ours)) / static_cast<double>(zyb_bench::file_size(f.theirs));
   double time = reporter.time_of("BM_export_ours/real_time") / reporter.time_of("BM_export_gifsicle/real_time");
   std::printf("file size ratio (ours/gifsicle -O2): %.3f, target %.1f %s\n", size, kSizeTarget,
               size <= kSizeTarget ? "ok" : "MISSED");

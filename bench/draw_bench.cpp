@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 #include "gks/gks.h"
 #include "tests/xvfb.h"
@@ -25,20 +26,6 @@ namespace {
 
 constexpr int kWidth = 640, kHeight = 512;
 constexpr int kLines = 100000, kMarkersPerType = 10000, kStrings = 1000, kStringLength = 40;
-
-long resident_kb() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      long kb = 0;
-      status >> kb;
-      return kb;
-    }
-    status.ignore(4096, '\n');
-  }
-  return 0;
-}
 
 // X requests as the bare runs make them, one after the other in one array:
 // a polyline, or a point when it has one point.
@@ -209,23 +196,9 @@ BENCHMARK(BM_text_kernel)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetit
 BENCHMARK(BM_text_bare)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 bool open_frame() {
-  gset_xsize(kWidth, kHeight);
-  if (gopen_gks(nullptr, 10000) != 0 || gopen_ws(0, "", GKS_WIN) != 0) return false;
-  gselect_frame(gcreate_frame(-1));
-  // World coordinates are pixels, y up from the bottom row.
-  const float pixels[4] = {0, kWidth - 1, 0, kHeight - 1};
-  const float ws_window[4] = {0, 1, 0, static_cast<float>(kHeight - 1) / (kWidth - 1)};
-  gset_ws_win(0, ws_window);
-  gset_vp(0, ws_window);
-  gset_win(0, pixels);
-  const float yellow[3] = {1, 1, 0};
-  gset_colr_rep(1, 2, yellow);
-  gset_line_colr_ind(2);
-  gset_marker_colr_ind(2);
-  gset_text_colr_ind(2);
-  gset_marker_size(1);
+  if (!zyb_bench::open_pixel_frame(kWidth, kHeight)) return false;
   gset_char_ht(12);
-  return gget_draw_window() != gget_base_window();
+  return true;
 }
 
 }  // namespace
@@ -244,17 +217,12 @@ int main(int argc, char **argv) {
     return 1;
   }
   make_work();
-  const long before = resident_kb();
+  const long before = zyb_bench::resident_kb();
 
   // Kernel and bare runs take turns, so that both meet the same load.
-  std::vector<char *> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
   zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Real);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const long after = resident_kb();
+  zyb_bench::run_interleaved(argc, argv, reporter);
+  const long after = zyb_bench::resident_kb();
   const struct {
     const char *what, *kernel, *bare;
     double target;

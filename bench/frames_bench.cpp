@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "gks/gks.h"
 #include "tests/xvfb.h"
 
@@ -18,20 +19,6 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 512;
 
-long resident_kb() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      long kb = 0;
-      status >> kb;
-      return kb;
-    }
-    status.ignore(4096, '\n');
-  }
-  return 0;
-}
-
 void BM_FlipFullFrameTable(benchmark::State &state) {
   gopen_gks(nullptr, 0);
   gset_xsize(kWidth, kHeight);
@@ -39,9 +26,9 @@ void BM_FlipFullFrameTable(benchmark::State &state) {
     state.SkipWithError("no display");
     return;
   }
-  long before = resident_kb();
+  long before = zyb_bench::resident_kb();
   for (int i = 0; i < GKS_MAX_FRAMES; ++i) gcreate_frame(-1);
-  long after = resident_kb();
+  long after = zyb_bench::resident_kb();
   if (gget_num_images() != GKS_MAX_FRAMES) state.SkipWithError("frames were not created");
 
   for (auto _ : state) gdisplay_frame(ginc_frame(0));

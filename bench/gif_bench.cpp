@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <gif_lib.h>
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 
 #include <algorithm>
@@ -87,15 +88,6 @@ struct Fixture {
 Fixture &fixture() {
   static Fixture f;
   return f;
-}
-
-long file_size(const std::string &path) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return -1;
-  std::fseek(f, 0, SEEK_END);
-  long n = std::ftell(f);
-  std::fclose(f);
-  return n;
 }
 
 // ---- giflib ------------------------------------------------------------------
@@ -299,7 +291,7 @@ int main(int argc, char **argv) {
   for (const CorpusFile &file : f.files) {
     double d = reporter.time_of("decode_ours/" + file.name) / reporter.time_of("decode_giflib/" + file.name);
     double e = reporter.time_of("encode_ours/" + file.name) / reporter.time_of("encode_giflib/" + file.name);
-    double s = static_cast<double>(file_size(file.ours)) / static_cast<double>(file_size(file.theirs));
+    double s = static_cast<double>(zyb_bench::file_size(file.ours)) / static_cast<double>(zyb_bench::file_size(file.theirs));
     std::printf("%-14s %8.3f %8.3f %8.4f\n", file.name.c_str(), d, e, s);
     decode.note(d, file.name);
     encode.note(e, file.name);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 #include "gks/gks.h"
 #include "gks/gks_meta.h"
@@ -111,22 +112,9 @@ BENCHMARK(BM_write_kernel)->Unit(benchmark::kMillisecond)->UseRealTime()->Repeti
 BENCHMARK(BM_write_bare)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
 bool open_frame() {
-  gset_xsize(kWidth, kHeight);
-  if (gopen_gks(nullptr, 10000) != 0 || gopen_ws(0, "", GKS_WIN) != 0) return false;
-  gselect_frame(gcreate_frame(-1));
-  // World coordinates are pixels, y up from the bottom row.
-  const float pixels[4] = {0, kWidth - 1, 0, kHeight - 1};
-  const float ws_window[4] = {0, 1, 0, static_cast<float>(kHeight - 1) / (kWidth - 1)};
-  gset_ws_win(0, ws_window);
-  gset_vp(0, ws_window);
-  gset_win(0, pixels);
-  const float yellow[3] = {1, 1, 0};
-  gset_colr_rep(1, 2, yellow);
-  gset_line_colr_ind(2);
-  gset_marker_colr_ind(2);
+  if (!zyb_bench::open_pixel_frame(kWidth, kHeight)) return false;
   gset_marker_type(GKS_MARK_CIRCLE);
-  gset_marker_size(1);
-  return gget_draw_window() != gget_base_window();
+  return true;
 }
 
 void make_work(const std::string &dir) {
@@ -171,13 +159,8 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  std::vector<char *> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
   zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Real);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  zyb_bench::run_interleaved(argc, argv, reporter);
   const struct {
     const char *what, *ours, *reference;
     double target;

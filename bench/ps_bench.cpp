@@ -4,6 +4,7 @@
 // back). Prints the time per record of both and their ratio.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 
 #include <unistd.h>
@@ -138,13 +139,8 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  std::vector<char *> args(argv, argv + argc);
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave.data());
-  int count = static_cast<int>(args.size());
-  benchmark::Initialize(&count, args.data());
   zyb_bench::RatioReporter reporter(zyb_bench::RatioReporter::Clock::Cpu);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  zyb_bench::run_interleaved(argc, argv, reporter);
   auto per_record = [&reporter](const char *name) {
     return reporter.time_of(std::string(name) + "/repeats:" + std::to_string(kRepetitions)) / kRecords;
   };

@@ -291,7 +291,8 @@ int main(int argc, char **argv) {
   for (const CorpusFile &file : f.files) {
     double d = reporter.time_of("decode_ours/" + file.name) / reporter.time_of("decode_giflib/" + file.name);
     double e = reporter.time_of("encode_ours/" + file.name) / reporter.time_of("encode_giflib/" + file.name);
-    double s = static_cast<double>(zyb_bench::file_size(file.ours)) / static_cast<double>(zyb_bench::file_size(file.theirs));
+    double s =
+        static_cast<double>(zyb_bench::file_size(file.ours)) / static_cast<double>(zyb_bench::file_size(file.theirs));
     std::printf("%-14s %8.3f %8.3f %8.4f\n", file.name.c_str(), d, e, s);
     decode.note(d, file.name);
     encode.note(e, file.name);

@@ -167,7 +167,7 @@ TEST_P(Streamed, TheSameFrameAsFromTheFile) {
 
 TEST_P(Streamed, AClientThatVanishesHoldsTheLooperOnlyForTheTimeOut) {
   const bool tcp = GetParam() == MQ_TCP;
-  Looper looper(depth_windows(), {"-wn", "%W", "-pa", tcp ? "qtype=sock,to=2" : "to=2"}, tcp);
+  Looper looper(depth_windows(), {"-wn", "%W", "-pa", tcp ? "qtype=sock,to=1" : "to=1"}, tcp);
   ASSERT_TRUE(looper.ready());
   {
     Client client(looper.window(), GetParam());
@@ -179,10 +179,10 @@ TEST_P(Streamed, AClientThatVanishesHoldsTheLooperOnlyForTheTimeOut) {
   }
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(eventually(
-      [&] { return looper.errors().find("LOOP_metafile: no metafile record for 2 seconds") != std::string::npos; }));
+      [&] { return looper.errors().find("LOOP_metafile: no metafile record for 1 seconds") != std::string::npos; }));
   const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GT(waited, 1.5);
-  EXPECT_LT(waited, 4.0);
+  EXPECT_GT(waited, 0.5);
+  EXPECT_LT(waited, 3.0);
   EXPECT_NE(looper.errors().find("streamed PL record ends after 2 of 3 points"), std::string::npos);
   EXPECT_EQ(looper.ctl({"qu num"}), "1\n") << looper.errors();
 }

@@ -175,11 +175,11 @@ TEST(TextLayout, WidthStartAndAdvanceFollowAlignmentSpacingAndExpansion) {
       {"AB", {0.01f, 1, 0.25f, 0, 3}, 145, -145, {-145, -60}},
       {"AB", {0.01f, 2, 0.25f, 0, 2}, 145, -145, {-145, 25}},
       {"AB", {0.01f, 1, 0.25f, 0, 1}, 145, 0, {0, 85}},
-      {"A B", {0.01f, 1, 0.25f, 0, 1}, 210, 0, {0, 150}},                      // the space: 40 + 25
-      {"AB", {0.01f, 1, 0.25f, 1.0f, 2}, 225, -112, {-112, 13}},               // 125, then 100 for the last
-      {"AB A", {0.01f, 1, 0.25f, 1.0f, 1}, 475, 0, {0, 125, 375}},             // fixed steps of 125
-      {"A?B", {0.01f, 1, 0.25f, 0, 3}, 170, -170, {-170, -85}},                // no glyph: the space counts, no advance
-      {"AAAA", {0.01f, 1, 0.255f, 0, 3}, 315, -315, {-315, -230, -145, -60}},  // steps truncated: 85, 170, 255
+      {"A B", {0.01f, 1, 0.25f, 0, 1}, 210, 0, {0, 150}},             // the space: 40 + 25
+      {"AB", {0.01f, 1, 0.25f, 1.0f, 2}, 225, -112, {-112, 13}},      // 125, then 100 for the last
+      {"AB A", {0.01f, 1, 0.25f, 1.0f, 1}, 475, 0, {0, 125, 375}},    // fixed steps of 125
+      {"A?B", {0.01f, 1, 0.25f, 0, 3}, 170, -170, {-170, -85}},       // no glyph: the space counts, no advance
+      {"AAAA", {0.01f, 1, 0.255f, 0, 1}, 315, 0, {0, 85, 170, 255}},  // steps truncated: 85, 170, 255
       {"", {0.01f, 1, 0.25f, 0, 2}, 0, 0, {}},
   };
   for (const auto &c : cases) {

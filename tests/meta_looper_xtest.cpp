@@ -120,12 +120,13 @@ class Client {
   int q_ = -1, id_ = -1;
 };
 
-// Top-level records, each answered "Meta OK"; the polyline's points go on
-// in the two records after its own.
-const std::vector<std::string> kStream = {"WIN 2 0 0 10 10",      "VP 2 0.1 0.1 0.7 0.7", "TR 2",
-                                          "PL 6 1,1 9,1",         "   9,9 1,9",           "1,1 5,5",
-                                          "FA 4 2,2 4,2 4,4 2,4", "PL 2 0,10 10,0",       "TR 0"};
-constexpr int kStreamRecords = 7;
+// Top-level records, each answered "Meta OK"; the first polyline's points
+// go on in the two records after its own, the last one's are cut short by
+// the record after it.
+const std::vector<std::string> kStream = {
+    "WIN 2 0 0 10 10", "VP 2 0.1 0.1 0.7 0.7", "TR 2",           "PL 6 1,1 9,1", "   9,9 1,9",
+    "1,1 5,5",         "FA 4 2,2 4,2 4,4 2,4", "PL 2 0,10 10,0", "PL 3 1,5 9,5", "TR 0"};
+constexpr int kStreamRecords = 8;
 
 class Streamed : public ::testing::TestWithParam<int> {};
 

@@ -271,8 +271,10 @@ TEST_F(PlotFiles, TheWindowsPictureLiesUnderTheVectorsWhereTheWindowShowsIt) {
 }
 
 TEST_F(PlotFiles, APictureOfManyColoursIsRgbOrGreyAndKeepsItsColours) {
+  // Red and blue far apart, so that a grey level that mixes them up shows.
   auto colour = [](int x, int y) {
-    return Rgb{static_cast<unsigned char>(x * 255 / 299), static_cast<unsigned char>(y), 128};
+    const auto red = static_cast<unsigned char>(x * 255 / 299);
+    return Rgb{red, static_cast<unsigned char>(y), static_cast<unsigned char>(255 - red)};
   };
   Picture source{300, 200, {}};
   for (int i = 0; i < 300 * 200; ++i) source.pixels.push_back(colour(i % 300, i / 300));

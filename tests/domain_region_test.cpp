@@ -93,7 +93,7 @@ TEST_F(DomainTest, EveryPatternRegionAndStationForm) {
     const float got[] = {d.clat, d.clon, d.dx, d.dy, d.plat, d.plon, d.p1, d.p2};
     const float want[] = {r.clat, r.clon, r.dx, r.dy, r.plat, r.plon, r.p1, r.p2};
     for (int i = 0; i < 8; i++) EXPECT_NEAR(got[i], want[i], 1e-3) << r.text << " field " << i;
-    EXPECT_EQ((std::vector<int>{d.proj, d.nx, d.ny, d.ellipsoid, FLAG_get(FLAG_DOMAIN)}),
+    EXPECT_EQ((std::vector<int>{d.proj, d.nx, d.ny, d.ellipsoid, static_cast<int>(FLAG_get(FLAG_DOMAIN))}),
               (std::vector<int>{r.proj, r.nx, r.ny, r.ellipsoid, r.result}))
         << r.text;
     EXPECT_EQ(key_r(), std::string(r.text).substr(0, 29)) << r.text;

@@ -26,6 +26,8 @@ struct Pixels {
   int count() const { return static_cast<int>(pts.size() / 2); }
 };
 
+const float kNoUp[2] = {0, 0};
+const int kNoFont[2] = {0, 0};
 const float kWhite[3] = {1, 1, 1}, kRed[3] = {1, 0, 0}, kGreen[3] = {0, 1, 0}, kBlue[3] = {0, 0, 1},
             kYellow[3] = {1, 1, 0};
 
@@ -115,14 +117,8 @@ TEST_F(DrawKernel, SettersRefuseBadValuesWithTheirMessagesAndRecordOnlyChanges) 
       {[] { return gset_expan(INFINITY); }, "gset_expan: invalid expansion factor: inf\n"},
       {[] { return gset_text_width(1000); }, "gset_text_width: invalid text width: 1000.000000\n"},
       {[] { return gset_space(-1e9f); }, "gset_space: invalid spacing: -1000000000.000000\n"},
-      {[] {
-         return gset_char_up_vec(std::vector<float>{0, 0}.data());
-       },
-       "gset_char_up_vec: invalid character up vector: 0.000000,0.000000\n"},
-      {[] {
-         return gset_fontprec(std::vector<int>{0, 0}.data());
-       },
-       "gset_fontprec: invalid font id: 0\n"},
+      {[] { return gset_char_up_vec(kNoUp); }, "gset_char_up_vec: invalid character up vector: 0.000000,0.000000\n"},
+      {[] { return gset_fontprec(kNoFont); }, "gset_fontprec: invalid font id: 0\n"},
       {[] { return gset_font_drop(GKS_FONT_DROP_MAX + 1); }, "gset_font_drop: invalid drop shadow: 21\n"},
   };
   for (const auto &r : refusals) {

@@ -151,26 +151,6 @@ StrokeFont test_font() {
   return font;
 }
 
-TEST(TextLayout, WidthAndStartOffsetFollowAlignmentSpacingAndExpansion) {
-  const StrokeFont font = test_font();
-  const struct {
-    const char *text;
-    TextAttributes attr;
-    int width, start;
-  } cases[] = {
-      {"AB", {0.01f, 1, 0.25f, 0, 2}, 145, -72},     {"AB", {0.01f, 1, 0.25f, 0, 3}, 145, -145},
-      {"AB", {0.01f, 2, 0.25f, 0, 2}, 145, -145},    {"AB", {0.01f, 1, 0.25f, 0, 1}, 145, 0},
-      {"AB", {0.01f, 1, 0.25f, 1.0f, 2}, 225, -112},  // 125, then 100 for the last
-      {"A?B", {0.01f, 1, 0.25f, 0, 3}, 170, -170},    // no glyph: width 0, the space still counts
-      {"AAAA", {0.01f, 1, 0.255f, 0, 3}, 315, -315},  // each step truncated: 85, 170, 255
-      {"", {0.01f, 1, 0.25f, 0, 2}, 0, 0},
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(gfont_text_width(font, c.attr, c.text), c.width) << c.text << " " << c.attr.horiz_align;
-    EXPECT_EQ(gfont_start_offset(font, c.attr, c.text), c.start) << c.text << " " << c.attr.horiz_align;
-  }
-}
-
 // The x where each glyph's first piece starts, text at the origin in grid units.
 std::vector<float> glyph_starts(const StrokeFont &font, TextAttributes attr, const char *text) {
   attr.height = FONT_CAP_HEIGHT;
@@ -181,17 +161,32 @@ std::vector<float> glyph_starts(const StrokeFont &font, TextAttributes attr, con
   return xs;
 }
 
-TEST(TextLayout, CharactersAdvanceByWidthSpaceOrFixedSpacing) {
+// Characters advance by their width and the space, or by the fixed spacing;
+// alignment moves the start by the width.
+TEST(TextLayout, WidthStartAndAdvanceFollowAlignmentSpacingAndExpansion) {
   const StrokeFont font = test_font();
-  TextAttributes attr;
-  EXPECT_EQ(glyph_starts(font, attr, "AB"), (std::vector<float>{0, 85}));
-  EXPECT_EQ(glyph_starts(font, attr, "A B"), (std::vector<float>{0, 150}));  // the space: 40 + 25
-  EXPECT_EQ(glyph_starts(font, attr, "A?B"), (std::vector<float>{0, 85}));   // no glyph, no advance
-  attr.expan = 2;
-  EXPECT_EQ(glyph_starts(font, attr, "AB"), (std::vector<float>{0, 170}));
-  attr.expan = 1;
-  attr.char_space = 1.0f;
-  EXPECT_EQ(glyph_starts(font, attr, "AB A"), (std::vector<float>{0, 125, 375}));
+  const struct {
+    const char *text;
+    TextAttributes attr;
+    int width, start;
+    std::vector<float> starts;
+  } cases[] = {
+      {"AB", {0.01f, 1, 0.25f, 0, 2}, 145, -72, {-72, 13}},
+      {"AB", {0.01f, 1, 0.25f, 0, 3}, 145, -145, {-145, -60}},
+      {"AB", {0.01f, 2, 0.25f, 0, 2}, 145, -145, {-145, 25}},
+      {"AB", {0.01f, 1, 0.25f, 0, 1}, 145, 0, {0, 85}},
+      {"A B", {0.01f, 1, 0.25f, 0, 1}, 210, 0, {0, 150}},             // the space: 40 + 25
+      {"AB", {0.01f, 1, 0.25f, 1.0f, 2}, 225, -112, {-112, 13}},      // 125, then 100 for the last
+      {"AB A", {0.01f, 1, 0.25f, 1.0f, 1}, 475, 0, {0, 125, 375}},    // fixed steps of 125
+      {"A?B", {0.01f, 1, 0.25f, 0, 3}, 170, -170, {-170, -85}},       // no glyph: the space counts, no advance
+      {"AAAA", {0.01f, 1, 0.255f, 0, 1}, 315, 0, {0, 85, 170, 255}},  // steps truncated: 85, 170, 255
+      {"", {0.01f, 1, 0.25f, 0, 2}, 0, 0, {}},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(gfont_text_width(font, c.attr, c.text), c.width) << c.text << " " << c.attr.horiz_align;
+    EXPECT_EQ(gfont_start_offset(font, c.attr, c.text), c.start) << c.text << " " << c.attr.horiz_align;
+    EXPECT_EQ(glyph_starts(font, c.attr, c.text), c.starts) << c.text << " " << c.attr.horiz_align;
+  }
 }
 
 TEST(TextLayout, LongStrokesComeInPiecesOfThirtySharingAPoint) {

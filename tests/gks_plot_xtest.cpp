@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "gks/gks_hpgl.h"
@@ -120,30 +121,15 @@ Picture render_ps(const TempDir &dir, const std::string &ps) {
 }
 
 Picture render_hpgl(const TempDir &dir, const std::string &hpgl) {
-  const std::string png = dir / "page.png";
+  const std::string png = dir / "page.png", inches = " -w " + std::to_string(kHpglRangeW / 1015.0 * 25.4) + " -h " +
+                                                     std::to_string(kHpglRangeH / 1015.0 * 25.4);
+  std::vector<std::string> argv{"/usr/bin/hp2xx"};
+  std::istringstream words("-q -m png -d 72 -x 0 -X " + std::to_string(kHpglRangeW) + " -y 0 -Y " +
+                           std::to_string(kHpglRangeH) + inches);
+  for (std::string w; words >> w;) argv.push_back(w);
+  argv.insert(argv.end(), {"-f", png, hpgl});
   std::string out;
-  run({"/usr/bin/hp2xx",
-       "-q",
-       "-m",
-       "png",
-       "-d",
-       "72",
-       "-x",
-       "0",
-       "-X",
-       std::to_string(kHpglRangeW),
-       "-y",
-       "0",
-       "-Y",
-       std::to_string(kHpglRangeH),
-       "-w",
-       std::to_string(kHpglRangeW / 1015.0 * 25.4),
-       "-h",
-       std::to_string(kHpglRangeH / 1015.0 * 25.4),
-       "-f",
-       png,
-       hpgl},
-      &out);
+  run(argv, &out);
   return magick_decode(png);
 }
 
@@ -160,7 +146,6 @@ class PlotFiles : public KernelWindow {
     gclose_ws(0);
     ASSERT_EQ(gopen_ws(0, device.c_str(), type), 0) << device;
   }
-  std::string text_of(const std::string &path) { return read_file(path); }
   TempDir dir_;
 };
 
@@ -286,33 +271,21 @@ TEST_F(PlotFiles, TheWindowsPictureLiesUnderTheVectorsWhereTheWindowShowsIt) {
 }
 
 TEST_F(PlotFiles, APictureOfManyColoursIsRgbOrGreyAndKeepsItsColours) {
-  Record img;
-  img.width = 300;
-  img.height = 200;
-  img.depth = 24;
-  img.bits_per_pixel = 32;
-  img.bytes_per_line = 4 * img.width;
-  img.color_type = 0;
-  img.byte_order = 0;
-  img.red_mask = 0xFF0000;
-  img.green_mask = 0x00FF00;
-  img.blue_mask = 0x0000FF;
-  ASSERT_NE(IMG_alloc_pixels(&img), nullptr);
+  // Red and blue far apart, so that a grey level that mixes them up shows.
   auto colour = [](int x, int y) {
-    return Rgb{static_cast<unsigned char>(x * 255 / 299), static_cast<unsigned char>(y), 128};
+    const auto red = static_cast<unsigned char>(x * 255 / 299);
+    return Rgb{red, static_cast<unsigned char>(y), static_cast<unsigned char>(255 - red)};
   };
-  for (int y = 0; y < img.height; ++y)
-    for (int x = 0; x < img.width; ++x) {
-      const Rgb c = colour(x, y);
-      unsigned char *p = img.data + y * img.bytes_per_line + 4 * x;
-      p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = 0;
-    }
+  Picture source{300, 200, {}};
+  for (int i = 0; i < 300 * 200; ++i) source.pixels.push_back(colour(i % 300, i / 300));
+  Record img;
+  make_true_colour(&img, source, 32, true);
   for (bool colour_page : {true, false}) {
     const std::string ps = dir_ / "rgb.ps";
     ASSERT_NO_FATAL_FAILURE(reopen(GKS_PS, ps + ",eps,port" + (colour_page ? ",color" : "")));
     EXPECT_EQ(gdrv_image(&img, 0, 0), 0);
     gclose_ws(0);
-    EXPECT_EQ(text_of(ps).find("/Indexed"), std::string::npos);
+    EXPECT_EQ(read_file(ps).find("/Indexed"), std::string::npos);
     const Picture page = render_ps(dir_, ps);
     EXPECT_EQ(gs_errors, "");
     ASSERT_GT(page.width, 0);
@@ -402,7 +375,7 @@ TEST_F(PlotFiles, FilesCarryTheirPageSetUpAndWriteAnOperatorOnlyWhenItsValueChan
     ASSERT_NO_FATAL_FAILURE(reopen(f.type, append ? "+" + path : path + f.options));
     f.draw();
     gclose_ws(0);
-    const std::string text = text_of(path);
+    const std::string text = read_file(path);
     for (const auto &[part, n] : f.counts) EXPECT_EQ(occurrences(text, part), n) << f.options << ": " << part;
     if (f.type == GKS_PS) {
       render_ps(dir_, path);

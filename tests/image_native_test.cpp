@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "image/img_tool.h"
@@ -85,14 +86,10 @@ TEST_F(NativeTest, EveryOptionAndSizeFormReadsThePixels) {
   for (const Row &r : rows) {
     Record img;
     EXPECT_EQ(read(r.bytes, &img), kPixels) << r.what;
-    EXPECT_EQ(img.width, 4) << r.what;
-    EXPECT_EQ(img.height, 2) << r.what;
-    EXPECT_EQ(img.depth, 8) << r.what;
-    EXPECT_EQ(img.source, IMG_SOURCE_NATIVE) << r.what;
-    EXPECT_EQ(img.num_colors, 0) << r.what;
-    EXPECT_EQ(img.domain.proj, r.proj) << r.what;
-    EXPECT_EQ(img.domain.clat, r.clat) << r.what;
-    EXPECT_EQ(img.domain.nx, 4) << r.what;
+    EXPECT_EQ(std::make_tuple(img.width, img.height, img.depth, img.source, img.num_colors, img.domain.nx),
+              std::make_tuple(4, 2, 8, IMG_SOURCE_NATIVE, 0, 4))
+        << r.what;
+    EXPECT_EQ(std::make_pair(img.domain.proj, img.domain.clat), std::make_pair(r.proj, r.clat)) << r.what;
     EXPECT_STREQ(img.info, "Radar composite") << r.what;
     EXPECT_EQ((std::vector<int>{img.date.year, img.date.month, img.date.day, img.date.hour}),
               (std::vector<int>{2006, 3, 7, 12}))
@@ -148,27 +145,16 @@ TEST_F(NativeTest, ADeflatedFileStillBeingWrittenIsWaitedFor) {
 
 TEST_F(NativeTest, BadHeadersAndRefusedDataFilesFail) {
   const std::string bad[] = {
-      "ZYBXX\n" + kPixels,
-      "ZYBIMG",
-      "ZYBIMG\n12Z 07 MAR 06\n",
-      header("", "") + kPixels,
-      header("", "0 2") + kPixels,
-      header("", "-4 2") + kPixels,
-      header("", "4 2 7") + kPixels,
-      header("", "99999999999 2") + kPixels,
-      header("", "2147483647 2147483647") + kPixels,
-      header("", "65536 65536") + kPixels,
-      header("4", "ps,40") + kPixels,
-      header("4", "size,70000,2") + kPixels,
-      header("", "XX 1 2 3 4 5 6") + kPixels,
-      header("", "PS:-105 40 -100 1.2 1.2 4") + kPixels,
-      header("", "LC:1:2 40 -100 1.2 1.2 4 2") + kPixels,
+      // magic, missing lines, sizes
+      "ZYBXX\n" + kPixels, "ZYBIMG", "ZYBIMG\n12Z 07 MAR 06\n", header("", "") + kPixels, header("", "0 2") + kPixels,
+      header("", "-4 2") + kPixels, header("", "4 2 7") + kPixels, header("", "99999999999 2") + kPixels,
+      header("", "2147483647 2147483647") + kPixels, header("", "65536 65536") + kPixels,
+      // domains
+      header("4", "ps,40") + kPixels, header("4", "size,70000,2") + kPixels, header("", "XX 1 2 3 4 5 6") + kPixels,
+      header("", "PS:-105 40 -100 1.2 1.2 4") + kPixels, header("", "LC:1:2 40 -100 1.2 1.2 4 2") + kPixels,
       header("", "LL nan 0 1 1 4 2") + kPixels,
-      header("V") + "short",
-      header("C") + "\1\2",
-      header("*") + "missing.raw\n",
-      header("*"),
-  };
+      // blocks and data files
+      header("V") + "short", header("C") + "\1\2", header("*") + "missing.raw\n", header("*")};
   const size_t old_max = IMG_set_max_bytes(size_t{1} << 30);
   for (const std::string &bytes : bad) {
     Record img;

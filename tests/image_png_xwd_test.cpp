@@ -50,16 +50,6 @@ Picture test_picture(int w, int h, int colours = 256) {
   return p;
 }
 
-// A true-colour record of a picture: 32 bits per pixel, red in the second byte.
-void make_true_colour(ImageRecord *img, const Picture &p) {
-  IMG_init(img);
-  img->width = p.width, img->height = p.height, img->depth = 24, img->bits_per_pixel = 32;
-  img->bytes_per_line = 4 * p.width;
-  img->red_mask = 0xFF0000, img->green_mask = 0x00FF00, img->blue_mask = 0x0000FF;
-  IMG_alloc_pixels(img);
-  for (size_t i = 0; i < p.pixels.size(); i++) std::memcpy(img->data + 4 * i + 1, &p.pixels[i], 3);
-}
-
 class PngXwdTest : public ::testing::Test {
  protected:
   // A file made by ImageMagick from the picture, written as format:name.

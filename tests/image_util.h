@@ -69,6 +69,24 @@ inline void make_indexed(ImageRecord *img, int w, int h, const std::vector<unsig
   }
 }
 
+// A true-colour record of a picture: 16 bits (5-6-5), 24 or 32 bits a pixel,
+// the most significant byte first unless lsb_first.
+inline void make_true_colour(ImageRecord *img, const Picture &p, int bits = 32, bool lsb_first = false) {
+  IMG_init(img);
+  const bool short_pixels = bits == 16;
+  img->width = p.width, img->height = p.height, img->bits_per_pixel = bits, img->depth = short_pixels ? 16 : 24;
+  img->bytes_per_line = p.width * bits / 8, img->byte_order = lsb_first ? 0 : 1;
+  img->red_mask = short_pixels ? 0xF800 : 0xFF0000, img->green_mask = short_pixels ? 0x07E0 : 0xFF00;
+  img->blue_mask = short_pixels ? 0x1F : 0xFF;
+  IMG_alloc_pixels(img);
+  const int bytes = bits / 8;
+  for (size_t k = 0; k < p.pixels.size(); k++) {
+    const Rgb c = p.pixels[k];
+    const uint32_t v = short_pixels ? (c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3 : uint32_t{c.r} << 16 | c.g << 8 | c.b;
+    for (int b = 0; b < bytes; b++) img->data[k * bytes + b] = v >> 8 * (lsb_first ? b : bytes - 1 - b);
+  }
+}
+
 // The colour of every pixel of a record, as the codecs understand it.
 inline Picture record_picture(const ImageRecord &img) {
   Picture p{img.width, img.height, {}};

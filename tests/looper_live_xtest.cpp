@@ -181,11 +181,14 @@ TEST(LiveWatchInput, SpecialVanishingAndDamagedFilesAreSkippedAndALostDirectoryE
   for (const char *message :
        {"fifo.gif: not a regular file", "zero.xwd: not a regular file", "bad.gif: not a readable image"})
     EXPECT_TRUE(eventually([&] { return looper.errors().find(message) != std::string::npos; }, 3)) << message;
+  // A watch that keeps fewer frames than the loop holds drops the oldest at once.
+  EXPECT_EQ(looper.ctl({"wa " + d + " *.nothing keep 1;qu num"}),
+            "Watching " + d + " for *.nothing, keeping 1 frames\n1\n");
 
   dir.reset();
   EXPECT_TRUE(eventually([&] { return looper.ctl({"qu wa"}) == "No watch\n"; }));
   EXPECT_NE(looper.errors().find("Stopped watching " + d), std::string::npos) << looper.errors();
-  EXPECT_EQ(looper.ctl({"qu num"}), "2\n") << "the frames as they were";
+  EXPECT_EQ(looper.ctl({"qu num"}), "1\n") << "the frames as they were";
 }
 
 // ImageMagick's composition of every frame of a GIF: raw RGBA, frame after frame.

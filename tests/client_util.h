@@ -23,6 +23,10 @@
 
 namespace zyb_test {
 
+inline double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // Runs body in a child process; the caller reaps it with reap().
 template <typename Body>
 pid_t spawn(Body body) {

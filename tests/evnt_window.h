@@ -29,13 +29,6 @@ namespace zyb_test {
 using PixelAt = std::function<unsigned long(int x, int y)>;
 using Ints = std::vector<long>;  // several results checked at once
 
-// Open for the whole binary: a server left without clients between two tests
-// would reset itself and refuse the next connection for a moment.
-inline Display *user_display() {
-  static Display *display = XOpenDisplay(nullptr);
-  return display;
-}
-
 // Opens the workstation in SetUp; a test that must prepare the opening
 // overrides SetUp and calls open_window itself.
 class KernelWindow : public ::testing::Test {

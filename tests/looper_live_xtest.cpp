@@ -27,15 +27,7 @@ namespace {
 
 using namespace zyb_test;
 
-WindowRange depth_windows() {
-  const int first = 640 + (24 - test_depth()) / 8 * 10;
-  return {first, first + 9};
-}
-
-Display *user() {
-  static Display *display = XOpenDisplay(nullptr);
-  return display;
-}
+WindowRange depth_windows() { return depth_slice(640, 10, test_depth()); }
 
 const Rgb kColours[] = {{255, 0, 0},   {0, 255, 0},     {0, 0, 255},   {255, 255, 0},   {255, 0, 255},
                         {0, 255, 255}, {255, 255, 255}, {255, 128, 0}, {128, 128, 128}, {128, 0, 255}};
@@ -43,15 +35,15 @@ const Rgb kColours[] = {{255, 0, 0},   {0, 255, 0},     {0, 0, 255},   {255, 255
 // The colour at (2, 2) of a drawable (the window or a frame's pixmap), as
 // the index of the nearest test colour (-1: none).
 int colour_at(unsigned long drawable, unsigned long window) {
-  XSync(user(), False);
+  XSync(user_display(), False);
   XWindowAttributes attributes{};
-  XGetWindowAttributes(user(), window, &attributes);
-  XImage *image = XGetImage(user(), drawable, 2, 2, 1, 1, AllPlanes, ZPixmap);
+  XGetWindowAttributes(user_display(), window, &attributes);
+  XImage *image = XGetImage(user_display(), drawable, 2, 2, 1, 1, AllPlanes, ZPixmap);
   if (image == nullptr) return -1;
   XColor c{};
   c.pixel = XGetPixel(image, 0, 0);
   XDestroyImage(image);
-  XQueryColor(user(), attributes.colormap, &c);
+  XQueryColor(user_display(), attributes.colormap, &c);
   for (int i = 0; i < 10; i++)
     if (std::abs((c.red >> 8) - kColours[i].r) < 24 && std::abs((c.green >> 8) - kColours[i].g) < 24 &&
         std::abs((c.blue >> 8) - kColours[i].b) < 24)
@@ -89,13 +81,6 @@ std::vector<int> frame_colours(const Looper &looper, unsigned long window) {
     if (std::sscanf(replies.c_str() + at + 1, "+%lu:%lu", &root, &pixmap) == 2)
       colours.push_back(colour_at(pixmap, window));
   return colours;
-}
-
-std::string window_title(unsigned long window) {
-  char *name = nullptr;
-  const std::string title = XFetchName(user(), window, &name) && name ? name : "";
-  if (name) XFree(name);
-  return title;
 }
 
 void set_age(const std::string &path, int seconds_ago) {
@@ -196,11 +181,14 @@ TEST(LiveWatchInput, SpecialVanishingAndDamagedFilesAreSkippedAndALostDirectoryE
   for (const char *message :
        {"fifo.gif: not a regular file", "zero.xwd: not a regular file", "bad.gif: not a readable image"})
     EXPECT_TRUE(eventually([&] { return looper.errors().find(message) != std::string::npos; }, 3)) << message;
+  // A watch that keeps fewer frames than the loop holds drops the oldest at once.
+  EXPECT_EQ(looper.ctl({"wa " + d + " *.nothing keep 1;qu num"}),
+            "Watching " + d + " for *.nothing, keeping 1 frames\n1\n");
 
   dir.reset();
   EXPECT_TRUE(eventually([&] { return looper.ctl({"qu wa"}) == "No watch\n"; }));
   EXPECT_NE(looper.errors().find("Stopped watching " + d), std::string::npos) << looper.errors();
-  EXPECT_EQ(looper.ctl({"qu num"}), "2\n") << "the frames as they were";
+  EXPECT_EQ(looper.ctl({"qu num"}), "1\n") << "the frames as they were";
 }
 
 // ImageMagick's composition of every frame of a GIF: raw RGBA, frame after frame.
@@ -269,13 +257,16 @@ TEST(LiveAnimation, GifsLoadAsImageMagickComposesThemAndTheLoopExportsAndPausesA
                        "-composite -set delay 50 ) ( -clone 0 -size 26x26 xc:lime -geometry +5+40 -composite "
                        "-set delay 100 ) -layers Optimize",
                        dir / "optimized.gif")));
-  auto saved = [&](int f) { return magick_decode(dir / ("f00" + std::to_string(f) + ".png")); };
+  std::vector<Picture> saved(4);
   looper.ctl({"se si 96x72;se na Anim;se out png"});
   for (const std::string name : {"paged.gif", "optimized.gif"}) {
     EXPECT_EQ(looper.ctl({"ld all " + dir / name}), "Loaded 4 frames from: " + dir / name + "\n");
     looper.ctl({"sa all " + dir / "f%i.png"});
     const std::string reference = coalesced(dir / name);
-    for (int f = 0; f < 4; f++) EXPECT_EQ(misses(saved(f), reference, f), 0) << name << " frame " << f;
+    for (int f = 0; f < 4; f++) {
+      saved[f] = magick_decode(dir / ("f00" + std::to_string(f) + ".png"));
+      EXPECT_EQ(misses(saved[f], reference, f), 0) << name << " frame " << f;
+    }
   }
 
   EXPECT_EQ(
@@ -283,7 +274,7 @@ TEST(LiveAnimation, GifsLoadAsImageMagickComposesThemAndTheLoopExportsAndPausesA
       "First frame pause set to: 0.3\nImage output type set to: agif\nSaved 4 frames in: " + dir / "loop.gif" + "\n");
   EXPECT_EQ(delays_of(dir / "loop.gif"), "50 35 50 100 ") << "the first-frame pause counts";
   const std::string exported = coalesced(dir / "loop.gif");
-  for (int f = 0; f < 4; f++) EXPECT_EQ(misses(saved(f), exported, f, 0), 0) << "exactly what frame " << f << " holds";
+  for (int f = 0; f < 4; f++) EXPECT_EQ(misses(saved[f], exported, f, 0), 0) << "exactly what frame " << f << " holds";
   EXPECT_EQ(looper.ctl({"ld all " + dir / "loop.gif" + ";se fi 0;sa all " + dir / "again.gif"}),
             "Loaded 4 frames from: " + dir / "loop.gif" +
                 "\nFirst frame pause set to: 0.0\nSaved 4 frames in: " + dir / "again.gif" + "\n");

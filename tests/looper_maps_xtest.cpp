@@ -24,7 +24,7 @@ namespace {
 
 using namespace zyb_test;
 
-WindowRange depth_windows() { return {610 + (24 - test_depth()) / 8 * 10, 619 + (24 - test_depth()) / 8 * 10}; }
+WindowRange depth_windows() { return depth_slice(610, 10, test_depth()); }
 
 struct Pair {
   double a, b;
@@ -187,13 +187,6 @@ TEST(Maps, QueryReadsPixelsBackAndBadDomainsChangeNothing) {
             "Plot domain set to miss\nInvalid marker command: ma 1,1 x\nNo plot domain set\n");
 }
 
-std::string title_of(Display *d, Window w) {
-  char *name = nullptr;
-  std::string title = XFetchName(d, w, &name) && name ? name : "";
-  if (name) XFree(name);
-  return title;
-}
-
 TEST(Maps, AltCShowsWhereThePointerIsInTheTitleUntilItIsPressedAgain) {
   Looper looper(depth_windows(),
                 {"-wn", "%W", "-cd",
@@ -204,7 +197,7 @@ TEST(Maps, AltCShowsWhereThePointerIsInTheTitleUntilItIsPressedAgain) {
   unsigned n = 0;
   ASSERT_TRUE(eventually([&] {
     XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n);
-    for (unsigned i = 0; i < n; ++i) w = title_of(d, children[i]).rfind("Geo", 0) == 0 ? children[i] : w;
+    for (unsigned i = 0; i < n; ++i) w = window_title(children[i], d).rfind("Geo", 0) == 0 ? children[i] : w;
     return children && XFree(children), w != 0;
   }));
   int left = 0, top = 0;
@@ -216,31 +209,31 @@ TEST(Maps, AltCShowsWhereThePointerIsInTheTitleUntilItIsPressedAgain) {
       XTestFakeKeyEvent(d, key, down, 0);
     XFlush(d);
   };
-  auto shows = [&](const std::string &t) { return eventually([&] { return title_of(d, w) == t; }, 5); };
-  auto looping = [&] { return eventually([&] { return title_of(d, w).rfind("Geo [", 0) == 0; }, 5); };
+  auto shows = [&](const std::string &t) { return eventually([&] { return window_title(w, d) == t; }, 5); };
+  auto looping = [&] { return eventually([&] { return window_title(w, d).rfind("Geo [", 0) == 0; }, 5); };
   EXPECT_TRUE(looping()) << "the loop shows its frame numbers";
   move(240, 160);
   alt_c();
-  EXPECT_TRUE(shows("Geo 39.867,-104.667 KDEN 0.0 km Denver_International")) << title_of(d, w);
+  EXPECT_TRUE(shows("Geo 39.867,-104.667 KDEN 0.0 km Denver_International")) << window_title(w, d);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(title_of(d, w), "Geo 39.867,-104.667 KDEN 0.0 km Denver_International") << "the loop keeps off it";
+  EXPECT_EQ(window_title(w, d), "Geo 39.867,-104.667 KDEN 0.0 km Denver_International") << "the loop keeps off it";
   char latlon[40], id[16], name[40], km[16];  // the pixel as the query reads it
   ASSERT_EQ(std::sscanf(looper.ctl({"qu ll 0,0"}).c_str(), "Lat/lon at 0,0: %39s Nearest station: %15s %39s %15s",
                         latlon, id, name, km),
             4);
   const std::string at_corner = std::string("Geo ") + latlon + " " + id + " " + km + " km " + name;
   move(0, 0);
-  EXPECT_TRUE(shows(at_corner)) << title_of(d, w);
+  EXPECT_TRUE(shows(at_corner)) << window_title(w, d);
   alt_c();
   EXPECT_TRUE(looping()) << "the loop's frame numbers come back";
-  const std::string stopped = (looper.ctl({"stop"}), title_of(d, w));
+  const std::string stopped = (looper.ctl({"stop"}), window_title(w, d));
   alt_c();
   EXPECT_TRUE(shows(at_corner));
   alt_c();
   EXPECT_TRUE(shows(stopped)) << "the title is given back";
   move(100, 100);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(title_of(d, w), stopped) << "no readout once it is off";
+  EXPECT_EQ(window_title(w, d), stopped) << "no readout once it is off";
   XCloseDisplay(d);
 }
 

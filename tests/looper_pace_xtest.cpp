@@ -23,10 +23,7 @@ constexpr int kFrames = 8;
 constexpr double kDelay = 0.05;
 constexpr double kFloodSeconds = 1.5;
 
-WindowRange depth_windows() {
-  const int first = 980 + (24 - test_depth()) / 8 * 5;
-  return {first, first + 4};
-}
+WindowRange depth_windows() { return depth_slice(980, 5, test_depth()); }
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

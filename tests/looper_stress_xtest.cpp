@@ -93,52 +93,19 @@ const char *const kKeywords[] = {
     "se ma",   "se te",  "se te al", "se vi",   "se wi", "se tr",    "se do",     "se dr",   "se na",
     "se out",  "se di",  "qu",       "query",   "te",    "li",       "ma",        "mf",      "metafile",
     "zybmeta", "he",     "x",        "%s%n%s",  "-",     "9",        "\xE9t\xE9", "\x01\x02"};
-const char *const kNumbers[] = {"0",
-                                "1",
-                                "2",
-                                "3",
-                                "-1",
-                                "-2",
-                                "-4",
-                                "127",
-                                "128",
-                                "255",
-                                "256",
-                                "2147483647",
-                                "2147483648",
-                                "-2147483649",
-                                "4294967296",
-                                "99999999999999999999",
-                                "1e308",
-                                "-1e308",
-                                "1e-308",
-                                "1e999",
-                                "nan",
-                                "inf",
-                                "-inf",
-                                "0x7fffffff",
-                                "-0",
-                                "3.5",
-                                "0.05",
-                                "1e6",
-                                "00000000000000000000000001",
-                                "+5",
-                                "5abc",
-                                "1.5.5",
-                                "."};
-const char *const kNames[] = {"wi",     "la",      "lax",   "all",        "ALL",  "na",     "si",  "di",  "de",
-                              "pa",     "out",     "dr",    "tr",         "vi",   "do",     "li",  "ma",  "te",
-                              "co",     "width",   "st",    "ex",         "he",   "hi",     "up",  "al",  "sp",
-                              "fo",     "forward", "back",  "alt",        "rock", "gif",    "png", "xwd", "plus",
-                              "circle", "dot",     "solid", "doubledash", "CB",   "RT",     "LL",  "cu",  "num",
-                              "pid",    "pix",     "red",   "nocolour",   "us",   "nowhere"};
-const char *const kFiles[] = {"probe0.gif", "probe1.gif", "nothere.gif",        "x.png",     "x.xwd",   "empty.gif",
-                              "trunc.gif",  "junk.gif",   "huge.gif",           "junk.clr",  "junk.mf", "saved.gif",
-                              "saved.png",  "saved.xwd",  "%Y%m%d_%h%n_%i.gif", "%p_%i.png", "%q%%%",   "..",
-                              ".",          "zyb.clr",    "+appended.gif"};
-const char *const kOdd[] = {"%s",       "%n%n%n",      "%999999d", "%.99999f", "%s%s%s%s%s%s", ",",
-                            "1,",       ",1",          "1,,2",     "1,2,3",    "nan,nan",      "1e308,1e308",
-                            "inf,-inf", "99999x99999", "1x-5",     "0x0",      "640x512"};
+// The other word lists, blank-separated.
+const std::vector<std::string> kNumbers = words_of(
+    "0 1 2 3 -1 -2 -4 127 128 255 256 2147483647 2147483648 -2147483649 4294967296 99999999999999999999 1e308 "
+    "-1e308 1e-308 1e999 nan inf -inf 0x7fffffff -0 3.5 0.05 1e6 00000000000000000000000001 +5 5abc 1.5.5 .");
+const std::vector<std::string> kNames = words_of(
+    "wi la lax all ALL na si di de pa out dr tr vi do li ma te co width st ex he hi up al sp fo forward back alt "
+    "rock gif png xwd plus circle dot solid doubledash CB RT LL cu num pid pix red nocolour us nowhere");
+const std::vector<std::string> kFiles = words_of(
+    "probe0.gif probe1.gif nothere.gif x.png x.xwd empty.gif trunc.gif junk.gif huge.gif junk.clr junk.mf "
+    "saved.gif saved.png saved.xwd %Y%m%d_%h%n_%i.gif %p_%i.png %q%%% .. . zyb.clr +appended.gif");
+const std::vector<std::string> kOdd = words_of(
+    "%s %n%n%n %999999d %.99999f %s%s%s%s%s%s , 1, ,1 1,,2 1,2,3 nan,nan 1e308,1e308 inf,-inf 99999x99999 1x-5 "
+    "0x0 640x512");
 const char *const kBlanks[] = {" ", " ", " ", "  ", "\t", " \t ", "\r", "\v", "\f", "\n"};
 
 // Random command lines: raw bytes, runs of ";", and keywords followed by
@@ -167,6 +134,7 @@ class LineMaker {
   std::string any(const char *const (&list)[N]) {
     return list[pick(N)];
   }
+  std::string any(const std::vector<std::string> &list) { return list[pick(static_cast<int>(list.size()))]; }
   std::string bytes(int n) {
     std::string s;
     while (n-- > 0) s += static_cast<char>(1 + pick(255));

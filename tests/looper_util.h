@@ -52,6 +52,13 @@ inline bool window_busy(int window) {
   return queue_exists(window) || port_open(window);
 }
 
+// The per_depth windows from first that one depth of an *_xtest binary
+// uses: each depth runs as its own ctest entry, maybe beside the others.
+inline WindowRange depth_slice(int first, int per_depth, int depth) {
+  const int start = first + (24 - depth) / 8 * per_depth;
+  return {start, start + per_depth - 1};
+}
+
 inline int free_window(WindowRange windows) {
   for (int w = windows.first; w <= windows.last; w++)
     if (!window_busy(w)) return w;

@@ -23,12 +23,7 @@ namespace {
 
 using namespace zyb_test;
 
-// Each depth runs as its own ctest entry, maybe at the same time as the
-// others: each depth has its own ten window numbers (from 870, 880, 890).
-WindowRange depth_windows() {
-  const int first = 870 + (24 - test_depth()) / 8 * 10;
-  return {first, first + 9};
-}
+WindowRange depth_windows() { return depth_slice(870, 10, test_depth()); }
 
 // The fields of a window information line "+root:drawable[:WxH[:cmap]]";
 // fields counts the numbers read.
@@ -45,25 +40,12 @@ WindowInfo parse_info(const std::string &line) {
   return info;
 }
 
-// The user's side of the looper's window, through a connection of the test's own.
-Display *user() {
-  static Display *display = XOpenDisplay(nullptr);
-  return display;
-}
-
-std::string window_name(unsigned long window) {
-  char *text = nullptr;
-  const std::string result = XFetchName(user(), window, &text) && text ? text : "";
-  if (text) XFree(text);
-  return result;
-}
-
 std::pair<unsigned, unsigned> size_of(unsigned long drawable) {
   Window root;
   int x, y;
   unsigned int width = 0, height = 0, border, depth;
-  XSync(user(), False);
-  XGetGeometry(user(), drawable, &root, &x, &y, &width, &height, &border, &depth);
+  XSync(user_display(), False);
+  XGetGeometry(user_display(), drawable, &root, &x, &y, &width, &height, &border, &depth);
   return {width, height};
 }
 
@@ -96,7 +78,7 @@ std::vector<int> frames_shown(unsigned long window, double seconds) {
   std::vector<int> frames;
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   for (int frame; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(15)))
-    if (std::sscanf(window_name(window).c_str(), "Lp [%d]", &frame) == 1 && (frames.empty() || frames.back() != frame))
+    if (std::sscanf(window_title(window).c_str(), "Lp [%d]", &frame) == 1 && (frames.empty() || frames.back() != frame))
       frames.push_back(frame);
   return frames;
 }
@@ -125,11 +107,11 @@ TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindowAndReturnEndsTheLooperWith
   XEvent event{};
   event.xkey.type = KeyPress;
   event.xkey.window = info.root;
-  event.xkey.root = DefaultRootWindow(user());
+  event.xkey.root = DefaultRootWindow(user_display());
   event.xkey.same_screen = True;
-  event.xkey.keycode = XKeysymToKeycode(user(), XK_Return);
-  XSendEvent(user(), info.root, False, KeyPressMask, &event);
-  XSync(user(), False);
+  event.xkey.keycode = XKeysymToKeycode(user_display(), XK_Return);
+  XSendEvent(user_display(), info.root, False, KeyPressMask, &event);
+  XSync(user_display(), False);
   EXPECT_EQ(looper.process().wait_exit(5), 0);
   EXPECT_FALSE(queue_exists(looper.window())) << looper.errors();
 }
@@ -203,7 +185,7 @@ TEST(LooperWindow, LoopShowsTheFramesInTheDirectionsOrder) {
   EXPECT_EQ(looper.ctl({"stop"}), "Loop stopped\n");
   EXPECT_EQ(frames_shown(root, 0.8).size(), 1u);
   EXPECT_EQ(looper.ctl({"go", "1"}), "Frame set to: 1\n");
-  EXPECT_TRUE(eventually([&] { return window_name(root) == "Lp [1]"; }, 2.0)) << window_name(root);
+  EXPECT_TRUE(eventually([&] { return window_title(root) == "Lp [1]"; }, 2.0)) << window_title(root);
   // An explicit step goes forward whatever the direction.
   EXPECT_EQ(looper.ctl({"step"}), "Frame incremented to: 2\n");
 }
@@ -219,7 +201,7 @@ TEST(LooperWindow, StartUpImagesBecomeFramesOfTheirSizeAfterTheCommandResource) 
   const WindowInfo info = parse_info(replies[1]);
   EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(120, 90));
   // The images come after the commands: the first one names the window.
-  EXPECT_EQ(window_name(info.root).rfind("GIF", 0), 0u) << window_name(info.root);
+  EXPECT_EQ(window_title(info.root).rfind("GIF", 0), 0u) << window_title(info.root);
   const std::string s0 = looper.dir() / "s0.png", s1 = looper.dir() / "s1.png";
   ASSERT_EQ(looper.ctl({"sa 0 " + s0 + ";sa 1 " + s1}), "Saved frame 0 in: " + s0 + "\nSaved frame 1 in: " + s1 + "\n");
   EXPECT_EQ(read_bytes(s0).substr(1, 3), "PNG") << "the output type the command set";

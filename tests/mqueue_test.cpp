@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "mq_test_util.h"
+#include "client_util.h"
 #include "proc_util.h"
 #include "util/resrc.h"
 
@@ -14,10 +14,9 @@ namespace {
 
 using zyb_test::kQueueOffset;
 using zyb_test::StandInServer;
+using zyb_test::seconds_since;
 using Clock = std::chrono::steady_clock;
 using Answer = std::pair<int, std::string>;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Keeps a time-out in the test process from ending the whole test binary:
 // the waiting call returns -1 instead.
@@ -30,20 +29,10 @@ void reset_client(int type, int seconds = 2) {
   MQ_timeout_func(note_timeout);
 }
 
-// Runs body in a child process: its exit status (128 + signal when killed),
-// or -1 when it did not end within ten seconds.
+// Runs body in a child process: its exit status, or -1 after ten seconds.
 template <typename Body>
 int in_child(Body body) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  for (auto start = Clock::now(); seconds_since(start) < 10; usleep(10000)) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
+  return zyb_test::reap(zyb_test::spawn(body), 10);
 }
 
 Answer get_answer(int q, int id) {
@@ -52,35 +41,11 @@ Answer get_answer(int q, int id) {
   return {code, text};
 }
 
-// A TCP peer that sends bytes no well-behaved client would.
-class RawPeer {
- public:
-  explicit RawPeer(int win) : fd_(zyb_test::connect_to_window(win)) {}
-  ~RawPeer() { close(fd_); }
-  bool connected() const { return fd_ >= 0; }
-  void send_bytes(const std::string &bytes) {
-    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-  }
-  // What arrives within the time; closed tells whether the stream ended.
-  std::string receive(int ms, bool *closed = nullptr) {
-    std::string got;
-    char buffer[512];
-    pollfd p{fd_, POLLIN, 0};
-    for (ssize_t n; poll(&p, 1, ms) > 0; got.append(buffer, static_cast<size_t>(n)))
-      if ((n = recv(fd_, buffer, sizeof buffer, 0)) <= 0) {
-        if (closed) *closed = true;
-        break;
-      }
-    return got;
-  }
-
- private:
-  int fd_;
+// A TCP peer that may send bytes no well-behaved client would.
+struct RawPeer : zyb_test::RawClient {
+  explicit RawPeer(int window) : RawClient(true, window) {}
+  Answer next() { return receive(0, 0.3); }
 };
-
-std::string record(char code, const std::string &text) {
-  return std::string(1, static_cast<char>(1 + text.size())) + code + text;
-}
 
 class BothTransports : public ::testing::TestWithParam<int> {
  protected:
@@ -201,10 +166,10 @@ class Tcp : public ::testing::Test {
   }
   // The peer registers and is answered with the first client id.
   void registers(RawPeer &peer) {
-    peer.send_bytes(record('/', "0"));
+    ASSERT_TRUE(peer.send('/', "0"));
     ASSERT_EQ(sget_within(), MQ_GOT_CLIENT);
     EXPECT_EQ(sender_, 3);
-    ASSERT_EQ(peer.receive(300), record('2', "3"));
+    ASSERT_EQ(peer.next(), Answer(2, "3"));
   }
   int sender_ = 0;
   char text_[MQ_TEXT_MAX + 3] = "";
@@ -228,38 +193,36 @@ TEST_F(Tcp, OnLoopbackNoPeerOrASilentOneHoldsTheServerAndMalformedRecordsAreDrop
   EXPECT_LT(seconds_since(start), 0.5);
   RawPeer peer(812);
   ASSERT_NO_FATAL_FAILURE(registers(peer));
-  for (const std::string &bad :
-       {std::string(1, '\0'), record('Z', "beyond the ids"), record('\xff', "far"), record('9', "unregistered")})
-    peer.send_bytes(bad);
+  peer.send_raw(std::string(1, '\0'));
+  for (const auto &[code, text] : {std::pair{'Z', "beyond the ids"}, {'\xff', "far"}, {'9', "unregistered"}})
+    peer.send(code, text);
   usleep(50000);
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(MQ_sget(1, &sender_, text_), 0) << "record " << i;
     EXPECT_EQ(sender_, -1);
   }
-  peer.send_bytes(record('3', std::string(200, 'q')) + record('3', "still in step"));
+  peer.send('3', std::string(200, 'q'));
+  peer.send('3', "still in step");
   ASSERT_EQ(sget_within(), MQ_GOT_COMMAND);
   EXPECT_EQ(std::string(text_), std::string(MQ_TEXT_MAX, 'q'));
   ASSERT_EQ(sget_within(), MQ_GOT_COMMAND);
   EXPECT_STREQ(text_, "still in step");
   EXPECT_EQ(MQ_sput(1, sender_, MQ_LAST_LINE, "ok\n"), 5);
-  EXPECT_EQ(peer.receive(300), record('0', "ok\n"));
+  EXPECT_EQ(peer.next(), Answer(0, "ok\n"));
 }
 
 TEST_F(Tcp, APeerStallingInARecordHoldsNobodyAndKeepsItsSlot) {
   ASSERT_EQ(MQ_create(811), 1);
   RawPeer staller(811), next(811);
-  ASSERT_TRUE(staller.connected() && next.connected());
   ASSERT_NO_FATAL_FAILURE(registers(staller));
-  staller.send_bytes(
-      std::string("\x0a"
-                  "3ab",
-                  4));
+  staller.send_raw("\x0a"
+                   "3ab");
   const auto start = Clock::now();
-  next.send_bytes(record('/', "0 1"));
+  next.send('/', "0 1");
   ASSERT_EQ(sget_within(), MQ_GOT_CLIENT);
-  EXPECT_EQ(next.receive(300), record('2', "4"));
+  EXPECT_EQ(next.next(), Answer(2, "4"));
   EXPECT_LT(seconds_since(start), 0.5) << "the next peer did not wait for the stalled one";
-  staller.send_bytes("cdefghi");
+  staller.send_raw("cdefghi");
   ASSERT_EQ(sget_within(), MQ_GOT_COMMAND);
   EXPECT_EQ(sender_, 3) << "the stalled peer kept its slot";
   EXPECT_STREQ(text_, "abcdefghi");

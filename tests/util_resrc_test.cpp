@@ -23,8 +23,6 @@ extern char **environ;
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 using zyb_test::read_file;
 
 const int kLooperKeyed[] = {57, 3, 73, 48, 63, 107, 84, 110, 96, 98, 27, 34, 83, 46, 102, 59, 2, 53, 0};
@@ -228,48 +226,6 @@ TEST_F(Resources, ListsAppendingAndStableValues) {
   const char *first = RES_get("csv");
   for (int i = 0; i < 200; i++) RES_put(("r" + std::to_string(i)).c_str(), "x");
   EXPECT_EQ(first, RES_get("csv"));
-}
-
-TEST_F(Resources, HelpTextOfTheLooper) {
-  CaptureStdout();
-  RES_help_print("zorazez", kLooperKeyed, kLooperPositional);
-  const std::string domain_lines =
-      "               region=predefined region:\n"
-      "                  us,ne,at,se,mw,sp,nw,sw,etc\n"
-      "               proj=projection, clat=central latitude, clon=central longitude,\n"
-      "               nx,ny=number of gridpoints and dx,dy=grid spacing\n";
-  auto domain = [&](const char *option, const char *text) {
-    return std::string(" -") + option + " region or [proj],clat,clon[,nx,ny][,dx,dy]\n             " + text + "\n" +
-           domain_lines;
-  };
-  const std::string expected =
-      "zorazez syntax (version:5.60.4-LINUX-X11)\n"
-      "   zorazez [options...]\n"
-      "Keyed options...\n"
-      " -df file    Resource/defaults file name\n"
-      " -na name    Program name\n"
-      " -h          Print this help\n"
-      " -ba         Run program in batch mode\n"
-      " -me level   Message level to be displayed:\n"
-      "               none,print,error,warn,mess,out1,*out2,out3,out4,debug\n"
-      " -fp path    File path\n"
-      " -ip path    Image file path\n"
-      " -wn         ZORAzez window number\n" +
-      domain("pd", "Output plot domain") + domain("gd", "Grid domain") +
-      domain("re", "Region to be used for plotting and gridding") +
-      "               us,ne,at,se,mw,sp,nw,sw,var\n"
-      " -pr prior   Priority of stations used in the plot\n"
-      " -ct file    Color table file name\n"
-      " -cd cmd[;cmd]  Commands to be run\n"
-      " -pa param[,...]  Program parameters\n"
-      " -de dev[,name]  Output device: d,p,q,w,m\n"
-      " -ti title   Window title\n"
-      " -ic         Open window iconified\n"
-      " -bg clr     Background color\n"
-      " -ge wxh+x+y  Window geometry\n"
-      "Positional options...\n"
-      " file [file...]  Input file names\n";
-  EXPECT_EQ(GetCapturedStdout(), expected);
 }
 
 // A resource server in a child process: serves title and background, ends

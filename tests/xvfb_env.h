@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -34,6 +36,21 @@ class XvfbEnvironment : public ::testing::Environment {
   pid_t pid_ = -1;
   std::string display_;
 };
+
+// The user's side of the screen: one connection of the test's own, open for
+// the whole binary.
+inline Display *user_display() {
+  static Display *display = XOpenDisplay(nullptr);
+  return display;
+}
+
+// A window's name as the window manager reads it ("" when it has none).
+inline std::string window_title(unsigned long window, Display *display = user_display()) {
+  char *name = nullptr;
+  const std::string title = XFetchName(display, window, &name) && name ? name : "";
+  if (name) XFree(name);
+  return title;
+}
 
 // The one environment of this binary.
 inline XvfbEnvironment *xvfb() {

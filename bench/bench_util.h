@@ -1,18 +1,36 @@
-// What several benchmark programs share: the process's resident memory, a
-// file's size, a frame whose world coordinates are its pixels, and a run
-// whose benchmarks take turns.
+// What several benchmark programs share: a private display, the process's
+// resident memory, a file's size, a frame whose world coordinates are its
+// pixels, and a run whose benchmarks take turns.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "gks/gks.h"
+#include "tests/xvfb.h"
 
 namespace zyb_bench {
+
+// Starts an Xvfb of the depth with a screen a little larger than width x
+// height and points DISPLAY at it. Null, said under the program's name,
+// when the server does not start.
+inline std::unique_ptr<zyb_test::PrivateXvfb> private_display(const char *program, int depth, int width, int height) {
+  zyb_test::XvfbOptions screen;
+  screen.size = std::to_string(width + 64) + "x" + std::to_string(height + 64);
+  auto xvfb = std::make_unique<zyb_test::PrivateXvfb>(depth, screen);
+  if (xvfb->display().empty()) {
+    std::fprintf(stderr, "%s: Xvfb did not start\n", program);
+    return nullptr;
+  }
+  setenv("DISPLAY", xvfb->display().c_str(), 1);
+  return xvfb;
+}
 
 inline long resident_kb() {
   std::ifstream status("/proc/self/status");

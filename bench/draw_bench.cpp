@@ -204,14 +204,8 @@ bool open_frame() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  zyb_test::XvfbOptions screen;
-  screen.size = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64);
-  zyb_test::PrivateXvfb xvfb(24, screen);
-  if (xvfb.display().empty()) {
-    std::fprintf(stderr, "draw_bench: Xvfb did not start\n");
-    return 1;
-  }
-  setenv("DISPLAY", xvfb.display().c_str(), 1);
+  const auto xvfb = zyb_bench::private_display("draw_bench", 24, kWidth, kHeight);
+  if (!xvfb) return 1;
   if (!open_frame()) {
     std::fprintf(stderr, "draw_bench: no window or frame\n");
     return 1;

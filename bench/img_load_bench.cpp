@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <gif_lib.h>
+#include "bench/bench_util.h"
 #include "bench/ratio_reporter.h"
 
 #include <cstdio>
@@ -104,14 +105,8 @@ BENCHMARK(BM_load_into_frame)->Unit(benchmark::kMicrosecond);
 int main(int argc, char **argv) {
   const char *depth_text = std::getenv("ZYB_BENCH_DEPTH");
   int depth = depth_text != nullptr ? std::atoi(depth_text) : 24;
-  zyb_test::XvfbOptions screen;  // a little larger than the window
-  screen.size = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64);
-  zyb_test::PrivateXvfb xvfb(depth, screen);
-  if (xvfb.display().empty()) {
-    std::fprintf(stderr, "img_load_bench: Xvfb did not start\n");
-    return 1;
-  }
-  setenv("DISPLAY", xvfb.display().c_str(), 1);
+  const auto xvfb = zyb_bench::private_display("img_load_bench", depth, kWidth, kHeight);
+  if (!xvfb) return 1;
   ImageRecord img;
   zyb_test::make_indexed(&img, kWidth, kHeight, zyb_test::radar_levels(kWidth, kHeight, 2), 13);
   bool made = GIF_write(fixture().gif.c_str(), &img) == 1;

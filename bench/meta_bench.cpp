@@ -130,14 +130,8 @@ void make_work(const std::string &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  zyb_test::XvfbOptions screen;
-  screen.size = std::to_string(kWidth + 64) + "x" + std::to_string(kHeight + 64);
-  zyb_test::PrivateXvfb xvfb(24, screen);
-  if (xvfb.display().empty()) {
-    std::fprintf(stderr, "meta_bench: Xvfb did not start\n");
-    return 1;
-  }
-  setenv("DISPLAY", xvfb.display().c_str(), 1);
+  const auto xvfb = zyb_bench::private_display("meta_bench", 24, kWidth, kHeight);
+  if (!xvfb) return 1;
   MESS_set_str("-mess");  // not a "Creating metafile" line per run
   if (!open_frame()) {
     std::fprintf(stderr, "meta_bench: no window or frame\n");

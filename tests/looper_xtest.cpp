@@ -116,7 +116,7 @@ TEST(LooperWindow, OpenCreateAndQueryDescribeTheWindowAndReturnEndsTheLooperWith
   EXPECT_FALSE(queue_exists(looper.window())) << looper.errors();
 }
 
-TEST(LooperWindow, LoadedImageSavesAsGifPngAndXwd) {
+TEST(LooperWindow, LoadedImageSavesAsGifPngAndXwdAndSavesAreNamedAfterTheTitleOrByTheTemplate) {
   Looper looper(depth_windows());
   ASSERT_TRUE(looper.ready());
   const std::string gif = make_gif(looper.dir(), "in.gif", 64, 48);
@@ -134,13 +134,10 @@ TEST(LooperWindow, LoadedImageSavesAsGifPngAndXwd) {
     EXPECT_TRUE(near(p, 10 + 40, 20 + 40, {0, 0, 255})) << type << ": blue half";
     EXPECT_TRUE(near(p, 300, 300, {0, 0, 0})) << type << ": background outside the image";
   }
-}
 
-TEST(LooperWindow, SavesAreNamedAfterTheTitleOrByTheTemplateWithTheTimeOfTheSave) {
-  Looper looper(depth_windows());
-  ASSERT_TRUE(looper.ready());
-  EXPECT_EQ(looper.ctl({"se na RadarLoop;cr;cr;cr;stop;se out png"}),
-            "Window name set to: RadarLoop\nCreated pixmap\nCreated pixmap\nCreated pixmap\nLoop stopped\n"
+  // Saves without a name are named after the title.
+  EXPECT_EQ(looper.ctl({"se na RadarLoop;cr;cr;stop;se out png"}),
+            "Window name set to: RadarLoop\nCreated pixmap\nCreated pixmap\nLoop stopped\n"
             "Image output type set to: png\n");
   EXPECT_EQ(
       looper.ctl({"sa", "all"}),

@@ -23,10 +23,7 @@ class Workstation : public KernelWindow {
     return XGetWindowAttributes(user_, window_, &attr), attr;
   }
   std::string name(Status (*fetch)(Display *, Window, char **) = XFetchName) {
-    char *text = nullptr;
-    std::string out = fetch(user_, window_, &text) && text ? text : "";
-    if (text) XFree(text);
-    return out;
+    return window_title(window_, user_, fetch);
   }
   unsigned long white() { return WhitePixel(user_, DefaultScreen(user_)); }
 };

@@ -1,12 +1,9 @@
 // Images into and out of frames on a real X server, at the depth the test
 // run gives (24, 16 or 8): loads and overlays compared pixel by pixel with
 // what the files hold, and saved frames decoded by ImageMagick.
-#include <gtest/gtest.h>
-
-#include "xvfb_env.h"
+#include "evnt_window.h"
 
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
 
 #include <cstdlib>
 #include <string>
@@ -46,12 +43,10 @@ Picture indexed_picture(int w, int h, const std::vector<unsigned char> &levels) 
   return p;
 }
 
-class FrameImageTest : public ::testing::Test {
+class FrameImageTest : public KernelWindow {
  protected:
   void SetUp() override {
-    ASSERT_EQ(gopen_gks(nullptr, 10000), 0);
-    ASSERT_EQ(gopen_ws(0, "", GKS_WIN), 0) << "no window on " << xvfb()->display();
-    depth_ = gget_win_depth();
+    ASSERT_NO_FATAL_FAILURE(open_window());
     gset_rw_colors(0);  // as the looper runs: shared, read-only colour cells
     frame_ = gcreate_frame(-1);
     ASSERT_GE(frame_, 0);
@@ -60,8 +55,7 @@ class FrameImageTest : public ::testing::Test {
   }
   void TearDown() override {
     gset_save_image_type(IMG_OUT_GIF);
-    gclose_ws(0);
-    gclose_gks();
+    KernelWindow::TearDown();
   }
 
   // The draw window as the grab sees it.
@@ -97,7 +91,7 @@ class FrameImageTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  int depth_ = 0, frame_ = -1;
+  int frame_ = -1;
   short vp_[4] = {};
 };
 

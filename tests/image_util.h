@@ -119,13 +119,6 @@ inline Picture record_picture(const ImageRecord &img) {
 
 inline std::string read_bytes(const std::string &path) { return read_file(path); }
 
-inline void write_bytes(const std::string &path, const std::string &bytes) {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
 inline bool write_ppm(const std::string &path, const Picture &p) {
   FILE *f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;

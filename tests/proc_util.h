@@ -27,6 +27,10 @@ inline std::string read_file(const std::string &path) {
   return s.str();
 }
 
+inline void write_bytes(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
 // A fresh temporary directory, removed when the object goes.
 class TempDir {
  public:

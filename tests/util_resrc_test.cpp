@@ -5,13 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "mq_test_util.h"
-#include "proc_util.h"
+#include "client_util.h"
+#include "looper_util.h"
 #include "util/date.h"
 #include "util/def_read.h"
 #include "util/files.h"
@@ -24,11 +23,10 @@ extern char **environ;
 namespace {
 
 using zyb_test::read_file;
+using zyb_test::write_bytes;
 
 const int kLooperKeyed[] = {57, 3, 73, 48, 63, 107, 84, 110, 96, 98, 27, 34, 83, 46, 102, 59, 2, 53, 0};
 const int kLooperPositional[] = {50, 0};
-
-void write_file(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 void clear_zyb_environment() {
   std::vector<std::string> names;
@@ -130,7 +128,7 @@ TEST_F(Resources, BatchHelpAndMessageFlags) {
 }
 
 TEST_F(Resources, CommandLineOverEnvironmentOverDefaultsAndEnvironmentNamesInOrder) {
-  write_file(dir_ / "zyb.cfg", "zorazez.title FromFile\n*.geometry 100x100\n");
+  write_bytes(dir_ / "zyb.cfg", "zorazez.title FromFile\n*.geometry 100x100\n");
   init({});
   EXPECT_RESOURCES("title=FromFile");
   setenv("zybtitle", "FromEnv", 1);
@@ -150,7 +148,7 @@ TEST_F(Resources, CommandLineOverEnvironmentOverDefaultsAndEnvironmentNamesInOrd
 }
 
 TEST_F(Resources, NameSelectsTitledKeys) {
-  write_file(dir_ / "zyb.cfg", "zorazez.radar.title Radar\nradar.command open\nzorazez.title Plain\n");
+  write_bytes(dir_ / "zyb.cfg", "zorazez.radar.title Radar\nradar.command open\nzorazez.title Plain\n");
   init({"-n", "+radar"});
   EXPECT_RESOURCES("title=Radar");
   DEF_reset();
@@ -161,8 +159,8 @@ TEST_F(Resources, NameSelectsTitledKeys) {
 TEST_F(Resources, DefaultsPathWithTagsSeveralFilesAndTheCurrentDirectory) {
   const std::string etc = dir_ / "etc", second = dir_ / "second.def";
   mkdir(etc.c_str(), 0755);
-  write_file(etc + "/.zybdef", "IF big\n*.geometry 1000x800\nELSE\n*.geometry 320x200\nEND\n");
-  write_file(second, "zorazez.title Second\nzorazez.plot_param full\nanimctl.stray 1\n");
+  write_bytes(etc + "/.zybdef", "IF big\n*.geometry 1000x800\nELSE\n*.geometry 320x200\nEND\n");
+  write_bytes(second, "zorazez.title Second\nzorazez.plot_param full\nanimctl.stray 1\n");
   init({"-df=" + dir_.path() + "/missing:+big:" + etc + ":" + second});
   // plot_param is addressed to this program, though not declared.
   EXPECT_RESOURCES("geometry=1000x800|title=Second|plot_param=full|stray=<unset>");
@@ -172,7 +170,7 @@ TEST_F(Resources, DefaultsPathWithTagsSeveralFilesAndTheCurrentDirectory) {
   char cwd[512];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
-  write_file(dir_ / ".zybdef", "zorazez.title Here\n");
+  write_bytes(dir_ / ".zybdef", "zorazez.title Here\n");
   setenv("zybdefault", "", 1);
   init({});
   EXPECT_EQ(chdir(cwd), 0);
@@ -233,44 +231,39 @@ TEST_F(Resources, ListsAppendingAndStableValues) {
 // logs what it gets.
 pid_t start_resource_server(int window, const std::string &log) {
   zyb_test::remove_queue(window);
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  for (int i = 0; pid != 0 && i < 250 && !zyb_test::queue_exists(window); i++) usleep(20000);
-  if (pid != 0) return pid;
-  alarm(10);
-  MQ_offset(zyb_test::kQueueOffset);
-  const int q = MQ_create(window);
-  FILE *out = std::fopen(log.c_str(), "w");
-  char text[MQ_TEXT_MAX + 3];
-  for (int sender = 0;;) {
-    if (MQ_sget(q, &sender, text) != MQ_GOT_COMMAND) {
-      usleep(5000);
-      continue;
+  const pid_t pid = zyb_test::spawn([&] {
+    alarm(10);
+    MQ_offset(zyb_test::kQueueOffset);
+    const int q = MQ_create(window);
+    FILE *out = std::fopen(log.c_str(), "w");
+    char text[MQ_TEXT_MAX + 3];
+    for (int sender = 0;;) {
+      if (MQ_sget(q, &sender, text) != MQ_GOT_COMMAND) {
+        usleep(5000);
+        continue;
+      }
+      std::fprintf(out, "%s\n", text);
+      std::fflush(out);
+      if (std::strcmp(text, "quit") == 0) return MQ_sput(q, sender, -1, "bye\n"), 0;
+      if (std::strcmp(text, "query res title") == 0) MQ_sput(q, sender, 0, "Served Title\n");
+      if (std::strcmp(text, "query res background") == 0) MQ_sput(q, sender, 0, "blue\n");
+      MQ_sput(q, sender, 0, "!ignored\n");
+      MQ_sput(q, sender, 1, "done\n");
     }
-    std::fprintf(out, "%s\n", text);
-    std::fflush(out);
-    if (std::strcmp(text, "quit") == 0) {
-      MQ_sput(q, sender, -1, "bye\n");
-      _exit(0);
-    }
-    if (std::strcmp(text, "query res title") == 0) MQ_sput(q, sender, 0, "Served Title\n");
-    if (std::strcmp(text, "query res background") == 0) MQ_sput(q, sender, 0, "blue\n");
-    MQ_sput(q, sender, 0, "!ignored\n");
-    MQ_sput(q, sender, 1, "done\n");
-  }
+  });
+  zyb_test::eventually([window] { return zyb_test::queue_exists(window); }, 5.0);
+  return pid;
 }
 
 TEST_F(Resources, ResourceServerGivesAndTakesValuesOrIsReportedMissing) {
   const std::string log = dir_ / "server.log";
   const pid_t server = start_resource_server(1016, log);
-  write_file(dir_ / "zyb.cfg", "zorazez.geometry 10x10\n");
+  write_bytes(dir_ / "zyb.cfg", "zorazez.geometry 10x10\n");
   setenv("zybdefault", (dir_.path() + ":#1016").c_str(), 1);
   const int keyed[] = {102, 53, 59, 2, 0}, positional[] = {0};
   RES_set_server_client(MQ_resource_client());
   init({"-ic", "-bg", "red"}, keyed, positional);
-  for (int i = 0; i < 100 && waitpid(server, nullptr, WNOHANG) == 0; i++) usleep(20000);
-  kill(server, SIGKILL);
-  waitpid(server, nullptr, 0);
+  EXPECT_EQ(zyb_test::reap(server, 2.0), 0) << "the server got its quit";
   zyb_test::remove_queue(1016);
   EXPECT_RESOURCES("title=Served Title|geometry=10x10|background=red");  // the command line still wins
   EXPECT_EQ(read_file(log),

@@ -44,10 +44,12 @@ inline Display *user_display() {
   return display;
 }
 
-// A window's name as the window manager reads it ("" when it has none).
-inline std::string window_title(unsigned long window, Display *display = user_display()) {
+// A window's name as the window manager reads it ("" when it has none), or
+// its icon name with XGetIconName as fetch.
+inline std::string window_title(unsigned long window, Display *display = user_display(),
+                                Status (*fetch)(Display *, Window, char **) = XFetchName) {
   char *name = nullptr;
-  const std::string title = XFetchName(display, window, &name) && name ? name : "";
+  const std::string title = fetch(display, window, &name) && name ? name : "";
   if (name) XFree(name);
   return title;
 }

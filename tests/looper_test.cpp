@@ -227,11 +227,13 @@ TEST_F(LooperTest, WindowNumbersNameTheInformationFile) {
   EXPECT_TRUE(Looper(kWindows, {"-wn", "%K"}).ready());
 }
 
-// A named window's batch run (its line printed once) is checked with a
-// display, in looper_xtest.
-TEST_F(LooperTest, BatchModeAnswersFromTheBackground) {
+// A named window's batch run is checked with a display in looper_xtest;
+// without one the window stays shut and its line is all zeros.
+TEST_F(LooperTest, BatchModePrintsTheLineEvenWithoutAWindowOrAnswersFromTheBackground) {
   TempDir files;
   std::string out;
+  EXPECT_EQ(run({bin("zorazez"), "-ba", "-wn", "radar", "-fp", files.path()}, &out), 0);
+  EXPECT_EQ(out, "+0:0:0x0\n");
   const int window = free_window(kWindows);
   ASSERT_GE(window, 0);
   Process parent({bin("zorazez"), "-ba", "-wn", "W" + std::to_string(window), "-fp", files.path()}, files / "out",

@@ -91,6 +91,11 @@ TEST_P(Clients, SequentialCallsAndABurstOfNineteenAreAllAnsweredAndAnIdleLooperS
   const double before = cpu_seconds(looper->process().pid());
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_LT(cpu_seconds(looper->process().pid()) - before, 0.05) << "an idle looper spins";
+
+  // Every call gave its slot back as it ended, so a newcomer gets the first
+  // one; a call that left without "quit" would leave its slot taken.
+  RawClient next(tcp(), looper->window());
+  EXPECT_EQ(next.register_as("0 " + std::to_string(getpid()), MQ_PID_ADDRESS + getpid()), MQ_FIRST_CLIENT);
 }
 
 // Eighteen clients wait in the middle of their conversations while a
